@@ -1,0 +1,1 @@
+"""Basic building blocks shared by the application's widgets."""

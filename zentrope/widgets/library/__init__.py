@@ -1,0 +1,1 @@
+"""The label library: draggable labels for the application's building blocks."""

@@ -1,0 +1,1 @@
+"""Widgets that present the application's models."""

@@ -1,0 +1,1 @@
+"""Geometry model widgets; the native plotting module ``mpl`` lives here."""
