@@ -1,0 +1,99 @@
+"""Run the developer block of the native plotting module.
+
+    python -m zentrope.devblock [--screenshot PATH]
+
+The extension ``zentrope.widgets.models.gmodel.mpl`` exports the C flag
+``int zentrope_mpl_main``.  When it is nonzero at import time the module
+treats itself as the main program and runs its developer block: it creates
+the application, shows a small plot widget and enters the event loop.
+
+This launcher loads the extension's shared object with ctypes, raises the
+flag and then imports the module.  With ``--screenshot`` (or when there is no
+display, in which case Qt's offscreen platform is used and the picture goes
+to ``out/devblock.png``) the event loop only runs long enough to save the
+visible windows into a PNG file and then returns.
+"""
+import argparse
+import ctypes
+import importlib
+import importlib.util
+import os
+import sys
+
+MODULE = "zentrope.widgets.models.gmodel.mpl"
+FLAG = "zentrope_mpl_main"
+DEFAULT_SCREENSHOT = os.path.join("out", "devblock.png")
+
+
+def has_display(environ=os.environ):
+    platform = environ.get("QT_QPA_PLATFORM", "")
+    if platform.startswith(("offscreen", "minimal")):
+        return False
+    if platform:
+        # Any other explicit platform (xcb, wayland, eglfs, ...) is the
+        # caller's choice; trust it.
+        return True
+    return bool(environ.get("DISPLAY") or environ.get("WAYLAND_DISPLAY"))
+
+
+def extension_path():
+    spec = importlib.util.find_spec(MODULE)
+    if spec is None or not spec.origin or not os.path.isfile(spec.origin):
+        pkg = sys.modules.get("zentrope")
+        where = os.path.dirname(pkg.__file__) if pkg is not None else "?"
+        raise SystemExit(
+            f"devblock: the native module {MODULE} is not built "
+            f"(package found at {where}); install the package "
+            f"(bash scripts/dev-install.sh) and run from outside the source tree")
+    return spec.origin
+
+
+def set_main_flag(path, value=1):
+    lib = ctypes.CDLL(path)
+    try:
+        flag = ctypes.c_int.in_dll(lib, FLAG)
+    except ValueError:
+        raise SystemExit(f"devblock: {path} does not export {FLAG}") from None
+    flag.value = value
+    return lib
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog="python -m zentrope.devblock",
+                                     description=__doc__.split("\n\n")[1])
+    parser.add_argument("--screenshot", metavar="PATH",
+                        help="save the shown window into this PNG file and exit")
+    args = parser.parse_args(argv)
+
+    screenshot = args.screenshot
+    if not has_display():
+        os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
+        if screenshot is None:
+            screenshot = DEFAULT_SCREENSHOT
+    if screenshot is not None:
+        screenshot = os.path.abspath(screenshot)
+        if os.path.exists(screenshot):
+            os.remove(screenshot)
+
+    path = extension_path()
+    if MODULE in sys.modules:
+        raise SystemExit(f"devblock: {MODULE} was already imported")
+    lib = set_main_flag(path)
+
+    from zentrope._dev import ZentropeApplication
+    ZentropeApplication.screenshot_path = screenshot
+
+    # Runs the developer block; returns when its event loop has ended.
+    importlib.import_module(MODULE)
+
+    if screenshot is not None:
+        if not os.path.isfile(screenshot):
+            print(f"devblock: no screenshot was written to {screenshot}", file=sys.stderr)
+            return 1
+        print(f"devblock: screenshot saved to {screenshot}")
+    del lib
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
