@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Build the native module with AddressSanitizer + UndefinedBehaviorSanitizer
+# into a separate environment (.venv-asan) and run the whole test suite
+# against it.  Extra arguments go to pytest.
+#
+# The interpreter itself is not instrumented, so the sanitizer runtimes are
+# preloaded into every Python process (LD_PRELOAD is inherited by the
+# subprocesses that tests start: the end-to-end tests' Python children, and
+# also Xvfb and xdotool, which run cleanly with the runtimes preloaded).
+# ASan options, and why:
+#   detect_leaks=0        what is still allocated at exit belongs to the
+#                         interpreter, Qt and numpy, none of them built for
+#                         leak checking;
+#   halt_on_error=1, exitcode=86
+#                         the first report ends the process with a status
+#                         that pytest (or the parent test) sees as a failure;
+#   handle_segv=1         a crash is reported with a stack.
+# PySide6 6.10 and Qt run cleanly with the preloaded runtime (no
+# alloc-dealloc-mismatch or link-order reports), so no checks are switched
+# off beyond leaks; should an uninstrumented Qt library ever trip one, the
+# options to add through ASAN_OPTIONS are alloc_dealloc_mismatch=0 and
+# verify_asan_link_order=0.
+# UBSan: print_stacktrace=1, halt_on_error=1 (the module is also built with
+# -fno-sanitize-recover=undefined).
+set -euo pipefail
+source "$(dirname "$0")/_common.sh"
+cd "$ROOT"
+
+VENV="$ROOT/.venv-asan"
+
+# System packages and the normal environment (which also checks the plain
+# build).
+bash "$ROOT/scripts/setup.sh"
+
+ensure_venv "$VENV"
+# A build directory of its own, so that the sanitizer settings never end up in
+# the cache of the normal build.
+build_into "$VENV" \
+    -C cmake.define.ZENTROPE_SANITIZE=ON \
+    -C build-dir="build/asan-{wheel_tag}"
+
+LIBASAN="$(gcc -print-file-name=libasan.so)"
+LIBUBSAN="$(gcc -print-file-name=libubsan.so)"
+[ -f "$LIBASAN" ] || die "libasan not found (gcc -print-file-name=libasan.so gave $LIBASAN)"
+[ -f "$LIBUBSAN" ] || die "libubsan not found (gcc -print-file-name=libubsan.so gave $LIBUBSAN)"
+
+so="$(cd / && "$VENV/bin/python" -c \
+    'import importlib.util as u; print(u.find_spec("zentrope.widgets.models.gmodel.mpl").origin)')"
+ldd "$so" | grep -q libasan || die "$so is not built with AddressSanitizer"
+
+export LD_PRELOAD="$LIBASAN $LIBUBSAN${LD_PRELOAD:+ $LD_PRELOAD}"
+export ASAN_OPTIONS="detect_leaks=0:halt_on_error=1:exitcode=86:handle_segv=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
+# pymalloc hands out memory from its own arenas; with the system allocator
+# every Python object is a separate malloc that ASan can watch.
+export PYTHONMALLOC=malloc
+
+check_import "$VENV"
+run_pytest "$VENV" "$@"
