@@ -30,7 +30,6 @@ class MPLWidget(QtWidgets.QWidget):
         super().__init__(parent)
         self.figure = Figure()
         self.canvas = FigureCanvasQTAgg(self.figure)
-        self.canvas.setParent(self)
         self.ax = self.figure.add_subplot(111)
         layout = QtWidgets.QVBoxLayout(self)
         layout.setContentsMargins(0, 0, 0, 0)
