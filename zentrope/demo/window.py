@@ -1,0 +1,322 @@
+"""The demo window: label library, two geometry model figures, element list."""
+import functools
+import json
+import os
+
+from matplotlib.colors import same_color
+from PySide6 import QtCore, QtGui, QtWidgets
+
+from zentrope.widgets.library.labels import GeometryLabelDraggable
+from zentrope.widgets.models.gmodel.mpl import GeometryModelFigure
+
+from .elements import LIBRARY, CsvError, make_library_element, read_csv
+from .model import DemoModel, FigureState
+
+SAMPLE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
+
+#: (key, caption, geom_only) of the two figures
+FIGURES = (
+    ("geometry", "Geometry: takes geometry labels and CSV files", True),
+    ("workbench", "Workbench: takes any label and CSV files", False),
+)
+
+#: figure background and text colours of the light and the dark look
+LOOKS = {False: ("white", "black"), True: ("#202326", "0.85")}
+
+_GEOMETRY_STYLE = ("QLabel { background: #dce8f5; border: 1px solid #7a9cc6;"
+                   " border-radius: 3px; padding: 4px 8px; }")
+_SERIES_STYLE = ("QLabel { background: #f5ecd7; border: 1px solid #c6a96a;"
+                 " border-radius: 3px; padding: 4px 8px; }")
+
+
+def sample_files():
+    """Paths of the CSV files shipped with the demo, sorted by name."""
+    return sorted(os.path.join(SAMPLE_DIR, name) for name in os.listdir(SAMPLE_DIR)
+                  if name.lower().endswith(".csv"))
+
+
+class SampleFileList(QtWidgets.QListWidget):
+    """A list of files; dragging an entry carries its file URL, as a file
+    manager's drag does."""
+
+    def __init__(self, paths, parent=None):
+        super().__init__(parent)
+        for path in paths:
+            item = QtWidgets.QListWidgetItem(os.path.basename(path))
+            item.setData(QtCore.Qt.ItemDataRole.UserRole, path)
+            item.setToolTip(path)
+            self.addItem(item)
+        self.setDragEnabled(True)
+        self.setDragDropMode(QtWidgets.QAbstractItemView.DragDropMode.DragOnly)
+
+    def startDrag(self, actions):
+        item = self.currentItem()
+        if item is None:
+            return
+        path = item.data(QtCore.Qt.ItemDataRole.UserRole)
+        drag = QtGui.QDrag(self)
+        mime = QtCore.QMimeData()
+        mime.setUrls([QtCore.QUrl.fromLocalFile(path)])
+        drag.setMimeData(mime)
+        try:
+            drag.exec(QtCore.Qt.DropAction.CopyAction)
+        finally:
+            drag.deleteLater()
+
+
+class DemoWindow(QtWidgets.QMainWindow):
+    def __init__(self, state_file=None, parent=None):
+        super().__init__(parent)
+        self.setWindowTitle("zentrope widgets demo")
+        self.state_file = os.fspath(state_file) if state_file else None
+        self.model = DemoModel([FigureState(k, t, g) for k, t, g in FIGURES])
+        self._syncing = False
+
+        central = QtWidgets.QWidget(self)
+        row = QtWidgets.QHBoxLayout(central)
+        row.addLayout(self._build_library(central))
+        row.addLayout(self._build_figures(central), 1)
+        row.addWidget(self._build_element_panel(central))
+        self.setCentralWidget(central)
+
+        self.message_label = QtWidgets.QLabel(self)
+        self.message_label.setObjectName("message")
+        self.statusBar().addWidget(self.message_label, 1)
+
+        self._state_timer = QtCore.QTimer(self)
+        self._state_timer.setSingleShot(True)
+        self._state_timer.setInterval(0)
+        self._state_timer.timeout.connect(self.write_state)
+        self.model.subscribe(self._on_model_changed)
+        self._update_controls()
+        self.model.notify("Drag a label or a CSV file onto a figure.")
+
+    # -- layout -----------------------------------------------------------
+    def _build_library(self, parent):
+        column = QtWidgets.QVBoxLayout()
+        box = QtWidgets.QGroupBox("Label library", parent)
+        layout = QtWidgets.QVBoxLayout(box)
+        self.labels = {}
+        for name, (isgeom, _) in LIBRARY.items():
+            label = GeometryLabelDraggable(name, isgeom, box)
+            label.setObjectName(f"label:{name}")
+            label.setStyleSheet(_GEOMETRY_STYLE if isgeom else _SERIES_STYLE)
+            label.setToolTip("a geometry" if isgeom else "not a geometry: only the workbench takes it")
+            layout.addWidget(label)
+            self.labels[name] = label
+        legend = QtWidgets.QLabel("blue: geometries\nyellow: other items", box)
+        legend.setStyleSheet("color: #666;")
+        layout.addWidget(legend)
+        layout.addStretch(1)
+        column.addWidget(box, 1)
+
+        samples = QtWidgets.QGroupBox("Sample CSV files", parent)
+        samples_layout = QtWidgets.QVBoxLayout(samples)
+        self.sample_list = SampleFileList(sample_files(), samples)
+        self.sample_list.setMaximumHeight(90)
+        samples_layout.addWidget(self.sample_list)
+        column.addWidget(samples)
+        for widget in (box, samples):
+            widget.setFixedWidth(190)
+        return column
+
+    def _build_figures(self, parent):
+        column = QtWidgets.QVBoxLayout()
+        self.figures = {}
+        for key, caption, geom_only in FIGURES:
+            column.addWidget(QtWidgets.QLabel(caption, parent))
+            fig = GeometryModelFigure(parent, None, geom_only=geom_only)
+            fig.setObjectName(f"figure:{key}")
+            fig.geom_dropped.connect(functools.partial(self._on_geom_dropped, key))
+            fig.csv_dropped.connect(functools.partial(self._on_csv_dropped, key))
+            fig.installEventFilter(self)
+            column.addWidget(fig, 1)
+            self.figures[key] = fig
+        return column
+
+    def _build_element_panel(self, parent):
+        box = QtWidgets.QGroupBox("Elements", parent)
+        box.setMinimumWidth(230)
+        layout = QtWidgets.QVBoxLayout(box)
+        self.element_list = QtWidgets.QListWidget(box)
+        self.element_list.currentRowChanged.connect(self._on_row_changed)
+        layout.addWidget(self.element_list, 1)
+
+        buttons = QtWidgets.QHBoxLayout()
+        self.delete_button = QtWidgets.QPushButton("Delete", box)
+        self.delete_button.clicked.connect(self.delete_selected)
+        self.clear_button = QtWidgets.QPushButton("Clear all", box)
+        self.clear_button.clicked.connect(self.clear_all)
+        buttons.addWidget(self.delete_button)
+        buttons.addWidget(self.clear_button)
+        layout.addLayout(buttons)
+        delete_key = QtGui.QShortcut(QtGui.QKeySequence(QtGui.QKeySequence.StandardKey.Delete),
+                                     self.element_list)
+        delete_key.activated.connect(self.delete_selected)
+
+        form = QtWidgets.QFormLayout()
+        self.scale_spin = QtWidgets.QDoubleSpinBox(box)
+        self.scale_spin.setRange(0.1, 5.0)
+        self.scale_spin.setSingleStep(0.1)
+        self.scale_spin.setValue(1.0)
+        self.scale_spin.valueChanged.connect(self.rescale_selected)
+        form.addRow("Scale selected", self.scale_spin)
+        layout.addLayout(form)
+
+        self.dark_check = QtWidgets.QCheckBox("Dark figures", box)
+        self.dark_check.toggled.connect(self.set_dark)
+        layout.addWidget(self.dark_check)
+        return box
+
+    # -- element operations -------------------------------------------------
+    def add_element(self, key, element):
+        self.figures[key].add_element(element)
+        self.model.add(key, element)
+
+    def _on_geom_dropped(self, key, name, isgeom):
+        try:
+            element = make_library_element(name)
+        except KeyError:
+            self.model.notify(f"'{name}' is not in the label library; nothing added.", error=True)
+            return
+        self.add_element(key, element)
+        self.model.notify(f"Added {name} to the {key} figure.")
+
+    def _on_csv_dropped(self, key, path):
+        try:
+            element = read_csv(path)
+        except CsvError as e:
+            self.model.notify(f"CSV file not added: {e}", error=True)
+            return
+        self.add_element(key, element)
+        lines = "1 line" if element.nlines == 1 else f"{element.nlines} lines"
+        self.model.notify(f"Added {os.path.basename(path)} ({lines}) to the {key} figure.")
+
+    def select(self, key, index):
+        """Highlight element ``index`` of figure ``key`` (as the list does)."""
+        self.figures[key].set_selection(index)
+        self.model.select(key, index)
+
+    def delete_selected(self):
+        if self.model.current is None:
+            self.model.notify("Select an element to delete.", error=True)
+            return
+        key, index = self.model.current
+        name = self.model.element(key, index).name
+        new = DemoModel.successor(len(self.model.figures[key].elements), index)
+        self.figures[key].remove_element(index, new)
+        self.model.remove(key, index)
+        self.model.notify(f"Removed {name} from the {key} figure.")
+
+    def clear_all(self):
+        for fig in self.figures.values():
+            fig.clear()
+        self.model.clear()
+        self.model.notify("Removed all elements.")
+
+    def rescale_selected(self, scale):
+        if self._syncing or self.model.current is None:
+            return
+        key, index = self.model.current
+        element = self.model.element(key, index)
+        element.scale = float(scale)
+        self.figures[key].set_artist_value(index, element.values())
+        self.model.notify(f"Scaled {element.name} by {element.scale:g}.")
+
+    def set_dark(self, dark):
+        background, text = LOOKS[bool(dark)]
+        for fig in self.figures.values():
+            fig.set_bgcolor(background)
+            fig.set_fontcolor(text)
+            fig.draw()
+        self.model.set_dark(dark)
+
+    # -- keeping the widgets in step with the model --------------------------
+    def _on_row_changed(self, row):
+        if self._syncing or row < 0:
+            return
+        key, index, _ = self.model.entries()[row]
+        self.select(key, index)
+
+    def _on_model_changed(self):
+        self._update_controls()
+        if self.state_file:
+            self._state_timer.start()
+
+    def _update_controls(self):
+        self._syncing = True
+        try:
+            entries = self.model.entries()
+            titles = {key: fig.title.split(":")[0] for key, fig in self.model.figures.items()}
+            texts = [f"{titles[key]}: {el.name}" for key, _, el in entries]
+            if texts != [self.element_list.item(i).text() for i in range(self.element_list.count())]:
+                self.element_list.clear()
+                self.element_list.addItems(texts)
+            current = self.model.current
+            row = next((r for r, (key, i, _) in enumerate(entries) if (key, i) == current), -1)
+            self.element_list.setCurrentRow(row)
+            self.delete_button.setEnabled(current is not None)
+            self.scale_spin.setEnabled(current is not None)
+            if current is not None:
+                self.scale_spin.setValue(self.model.element(*current).scale)
+            self.clear_button.setEnabled(bool(entries))
+            self.dark_check.setChecked(self.model.dark)
+            self.message_label.setText(self.model.message)
+            self.message_label.setStyleSheet(
+                "color: #b00020; font-weight: bold;" if self.model.message_is_error else "")
+        finally:
+            self._syncing = False
+
+    def eventFilter(self, watched, event):
+        kind = {QtCore.QEvent.Type.DragEnter: "enter", QtCore.QEvent.Type.Drop: "drop"}.get(event.type())
+        if kind is not None:
+            for key, fig in self.figures.items():
+                if fig is watched:
+                    self.model.count_drag(key, kind)
+        return super().eventFilter(watched, event)
+
+    # -- state for tests and tools --------------------------------------------
+    def highlighted(self, key):
+        """Indices of the figure's elements whose lines are all orange."""
+        return [i for i, lines in enumerate(self.figures[key].artists)
+                if lines and all(same_color(line.get_color(), "orange") for line in lines)]
+
+    def _rect(self, widget):
+        top_left = widget.mapToGlobal(QtCore.QPoint(0, 0))
+        return [top_left.x(), top_left.y(), widget.width(), widget.height()]
+
+    def state(self):
+        data = self.model.snapshot()
+        for key, fig in self.figures.items():
+            data["figures"][key]["artists"] = len(fig.artists)
+            data["figures"][key]["highlighted"] = self.highlighted(key)
+        data["visible"] = self.isVisible()
+        data["widgets"] = {
+            "labels": {name: self._rect(label) for name, label in self.labels.items()},
+            "figures": {key: self._rect(fig) for key, fig in self.figures.items()},
+        }
+        return data
+
+    def write_state(self):
+        """Write ``state()`` as JSON to the state file, replacing it whole."""
+        if not self.state_file:
+            return
+        tmp = f"{self.state_file}.{os.getpid()}.tmp"
+        with open(tmp, "w", encoding="utf-8") as f:
+            json.dump(self.state(), f, indent=1)
+        os.replace(tmp, self.state_file)
+
+    def showEvent(self, event):
+        super().showEvent(event)
+        if self.state_file:
+            self._state_timer.start()
+
+    def moveEvent(self, event):
+        super().moveEvent(event)
+        if self.state_file:
+            self._state_timer.start()
+
+    def resizeEvent(self, event):
+        super().resizeEvent(event)
+        if self.state_file:
+            self._state_timer.start()
