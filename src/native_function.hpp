@@ -1,0 +1,63 @@
+// The native function type: a method implemented in C++ that behaves like a
+// Python function (name, qualified name, module, signature docstring,
+// defaults, descriptor binding, Python's argument-binding rules and messages,
+// super() bound to its class, module globals looked up at each use).
+#pragma once
+
+#include "runtime.hpp"
+
+#include <string>
+
+namespace zen {
+
+struct NativeFunction;
+
+// What a method body sees: its bound arguments (borrowed, self first) and
+// the function, through which it reaches the module globals and super().
+class Frame {
+public:
+    Frame(NativeFunction* fn, PyObject* const* args) noexcept : fn_(fn), args_(args) {}
+
+    PyObject* self() const noexcept { return args_[0]; }
+    PyObject* arg(int i) const noexcept { return args_[i]; }
+
+    // A module global, else a built-in, else NameError.
+    Ref global(PyObject* name, Loc where = Loc::current()) const;
+    // super(<defining class>, self)
+    Ref super_(Loc where = Loc::current()) const;
+    // `from <modname> import <name>` with the module's globals as importer.
+    Ref import_from(PyObject* modname, PyObject* fromlist, PyObject* name, Loc where = Loc::current()) const;
+
+private:
+    NativeFunction* fn_;
+    PyObject* const* args_;
+};
+
+using MethodBody = void (*)(const Frame&);
+
+constexpr int kMaxParams = 4;
+
+// Default values a parameter can have.
+enum class Default { None, False };
+
+// Static description of one method.
+struct MethodSpec {
+    const char* name;                // "draw"
+    const char* params[kMaxParams];  // parameter names, self first
+    int nparams;
+    int ndefaults;                   // the last ndefaults parameters have defaults
+    Default defaults[kMaxParams];
+    MethodBody body;
+};
+
+// Makes the function type; idempotent.
+void ready_native_function_type();
+
+// New function for `spec`, defined in the class `class_name` of the module
+// whose namespace is `globals`.
+Ref make_function(const MethodSpec& spec, const char* class_name, PyObject* globals);
+
+// Binds the class that super() inside the function starts after.
+void bind_class(PyObject* function, PyObject* cls);
+
+}  // namespace zen

@@ -1,0 +1,100 @@
+// Process-wide runtime of the module: the interned names it looks up, the
+// constants and keyword-name tuples its calls pass, and the built-ins it
+// fetches once. Made on the first execution of the module and kept for the
+// life of the process (the module can only ever be initialised once).
+#pragma once
+
+#include "py.hpp"
+
+namespace zen {
+
+#define ZEN_NAMES(X)                                                                      \
+    /* module globals and imports */                                                     \
+    X(is_dark) X(_SavableFigure) X(GeometryLabelDraggable) X(plt) X(FigureCanvas)         \
+    X(FigureCanvasQTAgg) X(QtWidgets) X(QtCore) X(QtGui) X(mpl) X(_MPLDragWidget)         \
+    X(GeometryModelFigure) X(ZentropeApplication) X(MPLWidget) X(app) X(widget)           \
+    X(Figure) X(pyplot) X(rcParams) X(Signal) X(QSizePolicy) X(Policy) X(Expanding)       \
+    /* dunder names */                                                                    \
+    X(__name__) X(__module__) X(__qualname__) X(__init__) X(__prepare__)                  \
+    X(__mro_entries__) X(__orig_bases__)                                                   \
+    /* instance attributes */                                                             \
+    X(fig) X(geom_only) X(ax) X(_axcolor0) X(_axcolor1) X(artists) X(name) X(isgeom)      \
+    X(geom_dropped) X(csv_dropped)                                                        \
+    /* methods called */                                                                  \
+    X(add_axes) X(set_xmargin) X(set_xlim) X(set_facecolor) X(setp) X(get_xticklabels)    \
+    X(get_yticklabels) X(setParent) X(setSizePolicy) X(updateGeometry) X(setAcceptDrops)  \
+    X(draw) X(relim) X(autoscale_view) X(patch) X(set_edgecolor) X(tick_params) X(xaxis)  \
+    X(label) X(set_color) X(mimeData) X(parent) X(hasUrls) X(urls) X(toLocalFile)         \
+    X(lower) X(endswith) X(accept) X(emit) X(plot) X(append) X(set_selection) X(remove)   \
+    X(pop) X(ndim) X(set_ydata) X(setMinimumSize) X(show) X(exec)                         \
+    /* keyword names */                                                                   \
+    X(dpi) X(size) X(colors) X(color) X(lw) X(zorder)
+
+struct Names {
+#define ZEN_DECLARE(n) PyObject* n = nullptr;
+    ZEN_NAMES(ZEN_DECLARE)
+#undef ZEN_DECLARE
+    // Dotted module names.
+    PyObject* zentrope_widgets_style = nullptr;
+    PyObject* zentrope_widgets_basic_mpl = nullptr;
+    PyObject* zentrope_widgets_library_labels = nullptr;
+    PyObject* zentrope_dev = nullptr;
+    PyObject* matplotlib = nullptr;
+    PyObject* matplotlib_pyplot = nullptr;
+    PyObject* matplotlib_figure = nullptr;
+    PyObject* matplotlib_backends_backend_qtagg = nullptr;
+    PyObject* PySide6 = nullptr;
+    PyObject* figure_dpi = nullptr;         // "figure.dpi"
+    PyObject* figure_autolayout = nullptr;  // "figure.autolayout"
+    PyObject* module_fullname = nullptr;    // "zentrope.widgets.models.gmodel.mpl"
+    PyObject* dunder_main = nullptr;        // "__main__"
+};
+
+struct Constants {
+    PyObject* int_0 = nullptr;
+    PyObject* int_1 = nullptr;
+    PyObject* int_2 = nullptr;
+    PyObject* int_6 = nullptr;
+    PyObject* int_100 = nullptr;
+    PyObject* int_200 = nullptr;
+    PyObject* int_300 = nullptr;
+    PyObject* int_minus_1 = nullptr;
+    PyObject* grey_09 = nullptr;  // (0.9, 0.9, 0.9)
+    PyObject* grey_07 = nullptr;  // (0.7, 0.7, 0.7)
+    PyObject* grey_03 = nullptr;  // (0.3, 0.3, 0.3)
+    PyObject* str_grey = nullptr;    // "0.7"
+    PyObject* str_orange = nullptr;  // "orange"
+    PyObject* str_csv = nullptr;     // ".csv"
+    // Keyword-name tuples.
+    PyObject* kw_dpi = nullptr;
+    PyObject* kw_size = nullptr;
+    PyObject* kw_colors = nullptr;
+    PyObject* kw_color = nullptr;
+    PyObject* kw_geom_only = nullptr;
+    PyObject* kw_style = nullptr;  // (color, lw, zorder)
+    // From-lists.
+    PyObject* from_is_dark = nullptr;
+    PyObject* from_SavableFigure = nullptr;
+    PyObject* from_GeometryLabelDraggable = nullptr;
+    PyObject* from_FigureCanvasQTAgg = nullptr;
+    PyObject* from_qt = nullptr;  // (QtWidgets, QtCore, QtGui)
+    PyObject* from_Figure = nullptr;
+    PyObject* from_ZentropeApplication = nullptr;
+    PyObject* from_MPLWidget = nullptr;
+};
+
+struct Runtime {
+    Names names;
+    Constants consts;
+    PyObject* builtins = nullptr;  // the built-in namespace (a dict)
+    PyObject* builtin_super = nullptr;
+    PyObject* builtin_zip = nullptr;
+};
+
+// The runtime; valid after init_runtime() has succeeded once.
+Runtime& rt();
+
+// Makes names and constants (first call only) and fetches the built-ins.
+void init_runtime(PyObject* builtins);
+
+}  // namespace zen

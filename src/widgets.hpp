@@ -1,0 +1,18 @@
+// The methods of the module's two classes, in class-body order.
+#pragma once
+
+#include "native_function.hpp"
+
+#include <span>
+
+namespace zen {
+
+// _MPLDragWidget: __init__, dragEnterEvent, dragLeaveEvent, draw,
+// set_bgcolor, set_fontcolor.
+std::span<const MethodSpec> canvas_methods();
+
+// GeometryModelFigure: __init__, add_element, clear, dropEvent,
+// remove_element, set_artist_value, set_selection.
+std::span<const MethodSpec> figure_methods();
+
+}  // namespace zen
