@@ -97,7 +97,10 @@ run_pytest() {
     fi
     cd "$ROOT"
     log "running tests with $venv"
-    "$venv/bin/pytest" tests "$@" </dev/null || rc=$?
+    # Without arguments the whole suite; otherwise what the caller names
+    # (options alone fall back to the configured testpaths, i.e. tests/).
+    [ "$#" -gt 0 ] || set -- tests
+    "$venv/bin/pytest" "$@" </dev/null || rc=$?
     if [ "$rc" -eq 5 ]; then
         echo "error: no tests were collected" >&2
         return 1
