@@ -40,13 +40,8 @@ void import_from(PyObject* globals, PyObject* modname, PyObject* fromlist, std::
     }
 }
 
-// A module global, else a built-in, else NameError; as the module body sees it.
 Ref global(PyObject* globals, PyObject* name, Loc where = Loc::current()) {
-    PyObject* value = PyDict_GetItemWithError(globals, name);
-    if (!value && !PyErr_Occurred()) value = PyDict_GetItemWithError(rt().builtins, name);
-    if (value) return Ref::borrow(value);
-    if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
-    raise(where);
+    return lookup_global(globals, name, where);
 }
 
 // --- class statements ----------------------------------------------------------

@@ -330,11 +330,7 @@ Ref Frame::global(PyObject* name, Loc where) const {
         PyErr_SetString(PyExc_SystemError, "native method called after its module namespace was cleared");
         raise(where);
     }
-    PyObject* value = PyDict_GetItemWithError(fn_->globals, name);
-    if (!value && !PyErr_Occurred()) value = PyDict_GetItemWithError(rt().builtins, name);
-    if (value) return Ref::borrow(value);
-    if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
-    raise(where);
+    return lookup_global(fn_->globals, name, where);
 }
 
 Ref Frame::super_(Loc where) const {

@@ -192,6 +192,14 @@ Ref import_name(Borrowed module, PyObject* name, Loc where) {
     raise(where);
 }
 
+Ref lookup_global(PyObject* globals, PyObject* name, Loc where) {
+    PyObject* value = PyDict_GetItemWithError(globals, name);
+    if (!value && !PyErr_Occurred()) value = PyDict_GetItemWithError(g_runtime.builtins, name);
+    if (value) return Ref::borrow(value);
+    if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+    raise(where);
+}
+
 void add_traceback(const char* funcname, const Loc& where) {
     _PyTraceback_Add(funcname, relative_source(where.file_name()), static_cast<int>(where.line()));
 }

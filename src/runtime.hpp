@@ -91,6 +91,10 @@ struct Runtime {
     PyObject* builtin_zip = nullptr;
 };
 
+// A name as a function body sees it: the module namespace `globals`, then
+// the built-ins, else NameError.
+Ref lookup_global(PyObject* globals, PyObject* name, Loc where = Loc::current());
+
 // The runtime; valid after init_runtime() has succeeded once.
 Runtime& rt();
 
