@@ -203,7 +203,7 @@ def test_label_drags_onto_the_geometry_figure(demo, display):
     assert demo.names("geometry") == ["Arch"]
 
 
-def test_csv_file_dragged_from_another_application(demo, display, tmp_path):
+def test_csv_file_drags(demo, display, tmp_path):
     csv_path = tmp_path / "two_lines.csv"
     csv_path.write_text("x,upper,lower\n0,5,1\n50,7,2\n100,6,0\n")
     info_path = tmp_path / "source.json"
@@ -234,3 +234,10 @@ def test_csv_file_dragged_from_another_application(demo, display, tmp_path):
     finally:
         source.terminate()
         source.wait(10)
+
+    # A file dragged out of the demo's own sample list arrives the same way.
+    sample = state["widgets"]["samples"]["sensor_log.csv"]
+    Pointer(display).drag(center(sample), center(state["widgets"]["figures"]["workbench"]),
+                          lambda: demo.state()["figures"]["workbench"]["drags"]["enter"] >= 1)
+    state = demo.wait(lambda s: s["figures"]["workbench"]["elements"], "the sample element")
+    assert [el["name"] for el in state["figures"]["workbench"]["elements"]] == ["sensor_log"]

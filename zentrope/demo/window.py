@@ -104,8 +104,13 @@ class DemoWindow(QtWidgets.QMainWindow):
             label.setToolTip("a geometry" if isgeom else "not a geometry: only the workbench takes it")
             layout.addWidget(label)
             self.labels[name] = label
-        legend = QtWidgets.QLabel("blue: geometries\nyellow: other items", box)
-        legend.setStyleSheet("color: #666;")
+        legend = QtWidgets.QLabel(
+            "Blue labels are geometries, yellow ones other items.\n\n"
+            "Drag a label, a sample file or a CSV file from elsewhere onto a "
+            "figure. Pick an element in the list to highlight it, rescale or "
+            "delete it.", box)
+        legend.setWordWrap(True)
+        legend.setStyleSheet("color: #555;")
         layout.addWidget(legend)
         layout.addStretch(1)
         column.addWidget(box, 1)
@@ -285,15 +290,24 @@ class DemoWindow(QtWidgets.QMainWindow):
         top_left = widget.mapToGlobal(QtCore.QPoint(0, 0))
         return [top_left.x(), top_left.y(), widget.width(), widget.height()]
 
+    def _item_rect(self, view, item):
+        rect = view.visualItemRect(item)
+        top_left = view.viewport().mapToGlobal(rect.topLeft())
+        return [top_left.x(), top_left.y(), rect.width(), rect.height()]
+
     def state(self):
         data = self.model.snapshot()
         for key, fig in self.figures.items():
             data["figures"][key]["artists"] = len(fig.artists)
             data["figures"][key]["highlighted"] = self.highlighted(key)
         data["visible"] = self.isVisible()
+        frame = self.frameGeometry()
         data["widgets"] = {
+            "window": [frame.x(), frame.y(), frame.width(), frame.height()],
             "labels": {name: self._rect(label) for name, label in self.labels.items()},
             "figures": {key: self._rect(fig) for key, fig in self.figures.items()},
+            "samples": {item.text(): self._item_rect(self.sample_list, item)
+                        for item in map(self.sample_list.item, range(self.sample_list.count()))},
         }
         return data
 
