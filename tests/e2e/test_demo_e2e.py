@@ -184,8 +184,8 @@ def test_label_drags_onto_the_geometry_figure(demo, display):
 
     # A label that is not a geometry reaches the geometry figure and is refused.
     pointer.drag(center(labels["Load curve"]), geometry_target, entered(1))
-    # A geometry label dropped after it is added; the refused drag, which
-    # ended before this one began, added nothing.
+    # Then a geometry label, which is added.  The refused drag had ended
+    # before this one began, so the element list shows it added nothing.
     pointer.drag(center(labels["Arch"]), geometry_target, entered(2))
     state = demo.wait(lambda s: s["figures"]["geometry"]["elements"], "the Arch element")
     geometry = state["figures"]["geometry"]
