@@ -7,9 +7,10 @@ bash "$ROOT/scripts/setup.sh"
 cd "$ROOT"
 
 # The main job.  This is the one place to change it.
-# Currently the native module's developer block: it shows a small plot; with
-# no display it renders offscreen, saves out/devblock.png and exits.
-# (-I keeps the source tree, which has no built extension, off sys.path.)
-MAIN_JOB=("$ROOT/.venv/bin/python" -I -m zentrope.devblock)
+# The demo application: with a display it opens its window; without one it
+# runs a scripted session through real Qt drag and drop events, saves
+# out/demo.png and exits.  (-I keeps the source tree, which has no built
+# extension, off sys.path.)
+MAIN_JOB=("$ROOT/.venv/bin/python" -I -m zentrope.demo)
 
 exec "${MAIN_JOB[@]}" "$@"
