@@ -220,3 +220,44 @@ def test_colour_operations_make_exactly_these_lookups_and_calls(mod):
                    ("get", "ax.xaxis.label.set_color"),
                    ("call", "ax.xaxis.label.set_color", (c,), {})]
     assert log[2][3]["colors"] is c and log[7][2][0] is c
+
+
+def test_figure_class_is_imported_at_each_construction(make_canvas, monkeypatch):
+    import sys
+    import types
+
+    real = sys.modules["matplotlib.figure"]
+    made = []
+
+    def Figure(*args, **kwargs):
+        made.append((args, kwargs))
+        return real.Figure(*args, **kwargs)
+
+    for _ in range(2):
+        fake = types.ModuleType("matplotlib.figure")
+        fake.Figure = Figure
+        monkeypatch.setitem(sys.modules, "matplotlib.figure", fake)
+        w = make_canvas()
+    assert made == [((), {"dpi": 100})] * 2
+    assert all(type(kw["dpi"]) is int for _, kw in made)
+    assert w.fig.dpi == 100
+
+
+@pytest.mark.parametrize("fallback", [False, True], ids=["missing", "submodule-fallback"])
+def test_missing_figure_class(make_canvas, monkeypatch, fallback):
+    import sys
+    import types
+
+    import matplotlib.figure
+
+    monkeypatch.delattr(matplotlib.figure, "Figure")
+    if not fallback:
+        with pytest.raises(ImportError) as info:
+            make_canvas()
+        assert str(info.value) == "cannot import name Figure"
+        return
+    # an already loaded submodule of that name is taken instead of the attribute
+    sub = types.ModuleType("matplotlib.figure.Figure")
+    monkeypatch.setitem(sys.modules, sub.__name__, sub)
+    with pytest.raises(TypeError, match="not callable"):
+        make_canvas()

@@ -177,3 +177,37 @@ def test_real_drag_enter_of_a_non_local_url_is_refused(canvas, renders):
     counter = renders(canvas)
     ev = send_drag_enter(canvas, make_mime(urls=["https://example.org/data.csv"]))
     assert not ev.isAccepted() and counter.count == 0
+
+
+def test_handlers_draw_through_the_instance(canvas, label, renders):
+    w = canvas
+    counter = renders(w)
+    draws = []
+    w.draw = lambda *a, **k: draws.append((a, k))
+    w.dragEnterEvent(FakeEvent(label()))
+    assert w.ax.get_facecolor() == to_rgba(w._axcolor1)
+    w.dragLeaveEvent(None)
+    assert w.ax.get_facecolor() == to_rgba(w._axcolor0)
+    assert draws == [((), {})] * 2 and counter.count == 0
+
+
+class Undecidable:
+    def __bool__(self):
+        raise ZeroDivisionError
+
+
+@pytest.mark.parametrize("where", ["geom_only", "isgeom", "hasUrls"])
+def test_failing_truth_tests_propagate(canvas, label, where):
+    w = canvas
+    lab = label()
+    ev = FakeEvent(lab if where != "hasUrls" else None, urls=["/d/a.csv"])
+    if where == "geom_only":
+        w.geom_only = Undecidable()
+    elif where == "isgeom":
+        w.geom_only, lab.isgeom = True, Undecidable()
+    else:
+        ev._mime.hasUrls = Undecidable
+    with pytest.raises(ZeroDivisionError):
+        w.dragEnterEvent(ev)
+    assert "accept" not in ev.names()
+    assert w.ax.get_facecolor() == to_rgba(w._axcolor0)
