@@ -115,3 +115,19 @@ def test_methods_bind_as_genuine_bound_methods(canvas, mod, name):
         assert bound.__func__ is f and bound.__self__ is canvas
     other = object()
     assert f.__get__(other).__self__ is other
+
+
+def test_every_parameter_can_be_given_by_keyword(mod, canvas):
+    from matplotlib.colors import to_rgba
+
+    W = mod._MPLDragWidget
+    w = W(geom_only=5, parent=None)
+    assert w.geom_only == 5 and w.parent() is None
+    assert W.set_bgcolor(c="red", self=canvas) is None
+    assert W.set_fontcolor(self=canvas, c="blue") is None
+    canvas.ax.set_facecolor("green")
+    assert W.dragLeaveEvent(e=None, self=canvas) is None
+    assert W.draw(self=canvas) is None
+    assert canvas.fig.patch.get_facecolor() == to_rgba("red")
+    assert canvas.ax.get_facecolor() == to_rgba(canvas._axcolor0)
+    w.deleteLater()
