@@ -28,12 +28,6 @@ def mod():
 
 
 @pytest.fixture
-def calls():
-    """A plain list that fakes append to."""
-    return []
-
-
-@pytest.fixture
 def fake_is_dark(mod, monkeypatch):
     """Replace the module global ``is_dark``; returns the list of received args.
 

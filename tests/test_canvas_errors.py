@@ -242,23 +242,3 @@ def test_methods_of_an_instance_whose_initialiser_never_ran(mod, qapp, name, arg
     w = getattr(mod, cls_name).__new__(getattr(mod, cls_name))
     with pytest.raises(AttributeError):
         getattr(w, name)(*args)
-
-
-@pytest.mark.parametrize("ev", [
-    None, FakeEvent(source=1, urls=[1]), type("E", (), {"mimeData": lambda self: None})()],
-    ids=["None", "path-not-str", "no-mime"])
-def test_drag_enter_with_broken_events(canvas, ev):
-    with pytest.raises(AttributeError):
-        canvas.dragEnterEvent(ev)
-
-
-def test_odd_colour_and_event_arguments(canvas):
-    with pytest.raises(ValueError):
-        canvas.set_bgcolor(object())
-    with pytest.raises(ValueError):
-        canvas.set_fontcolor([1, 2])
-
-    ev = FakeEvent(urls=["/d/a.csv"])
-    ev._mime.urls = lambda: 5  # no len()
-    with pytest.raises(TypeError):
-        canvas.dragEnterEvent(ev)
