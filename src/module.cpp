@@ -69,7 +69,7 @@ Ref resolve_bases(PyObject* orig_bases) {
             PyErr_SetString(PyExc_TypeError, "__mro_entries__ must return a tuple");
             raise();
         }
-        if (resolved.is_null()) resolved = check(PyList_GetSlice(orig_bases, 0, i));
+        if (resolved.is_null()) resolved = check(PySequence_List(check(PyTuple_GetSlice(orig_bases, 0, i)).get()));
         const Py_ssize_t end = PyList_GET_SIZE(resolved.get());
         check(PyList_SetSlice(resolved.get(), end, end, entries.get()));
     }
