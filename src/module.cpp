@@ -40,10 +40,6 @@ void import_from(PyObject* globals, PyObject* modname, PyObject* fromlist, std::
     }
 }
 
-Ref global(PyObject* globals, PyObject* name, Loc where = Loc::current()) {
-    return lookup_global(globals, name, where);
-}
-
 // --- class statements ----------------------------------------------------------
 
 // Replaces bases that define __mro_entries__ by what it returns; the tuple
@@ -104,7 +100,7 @@ Ref make_class(PyObject* globals, const char* name, std::initializer_list<PyObje
     Ref orig_bases = check(PyTuple_New(static_cast<Py_ssize_t>(base_names.size())));
     Py_ssize_t i = 0;
     for (PyObject* base_name : base_names)
-        PyTuple_SET_ITEM(orig_bases.get(), i++, global(globals, base_name).release());
+        PyTuple_SET_ITEM(orig_bases.get(), i++, lookup_global(globals, base_name).release());
 
     Ref bases = resolve_bases(orig_bases.get());
     PyObject* meta = most_derived_metaclass(bases.get());
@@ -123,7 +119,7 @@ Ref make_class(PyObject* globals, const char* name, std::initializer_list<PyObje
     setitem(ns, N.__qualname__, class_name);
     for (const auto& [signal_name, signal_args] : signals) {
         // <signal_name> = QtCore.Signal(<types...>)
-        Ref signal_type = getattr(global(globals, N.QtCore), N.Signal);
+        Ref signal_type = getattr(lookup_global(globals, N.QtCore), N.Signal);
         Ref signal = check(PyObject_Call(signal_type.get(), signal_args, nullptr));
         setitem(ns, signal_name, signal);
     }
@@ -166,15 +162,15 @@ void check_version() {
 void run_developer_block(PyObject* g) {
     import_from(g, N.zentrope_dev, C.from_ZentropeApplication, {N.ZentropeApplication});
     import_from(g, N.zentrope_widgets_basic_mpl, C.from_MPLWidget, {N.MPLWidget});
-    check(PyDict_SetItem(g, N.app, call(global(g, N.ZentropeApplication)).get()));
-    check(PyDict_SetItem(g, N.widget, call(global(g, N.MPLWidget), {Py_None}).get()));
+    check(PyDict_SetItem(g, N.app, call(lookup_global(g, N.ZentropeApplication)).get()));
+    check(PyDict_SetItem(g, N.widget, call(lookup_global(g, N.MPLWidget), {Py_None}).get()));
     {
-        Method plot = method(getattr(global(g, N.widget), N.ax), N.plot);
+        Method plot = method(getattr(lookup_global(g, N.widget), N.ax), N.plot);
         Ref ys = check(Py_BuildValue("[iiiiii]", 0, 8, 3, 21, 18, 33));
         call(plot, {ys});
     }
-    call_method(global(g, N.widget), N.show);
-    call_method(global(g, N.app), N.exec);
+    call_method(lookup_global(g, N.widget), N.show);
+    call_method(lookup_global(g, N.app), N.exec);
 }
 
 void execute(PyObject* module) {
@@ -209,8 +205,8 @@ void execute(PyObject* module) {
         Ref matplotlib = check(PyImport_ImportModuleLevelObject(N.matplotlib, g, nullptr, nullptr, 0));
         check(PyDict_SetItem(g, N.mpl, matplotlib.get()));
     }
-    setitem(getattr(global(g, N.mpl), N.rcParams), N.figure_dpi, C.int_100);
-    setitem(getattr(global(g, N.mpl), N.rcParams), N.figure_autolayout, Py_False);
+    setitem(getattr(lookup_global(g, N.mpl), N.rcParams), N.figure_dpi, C.int_100);
+    setitem(getattr(lookup_global(g, N.mpl), N.rcParams), N.figure_autolayout, Py_False);
 
     Ref canvas_class = make_class(g, "_MPLDragWidget", {N.FigureCanvas}, {}, canvas_methods());
     check(PyDict_SetItem(g, N._MPLDragWidget, canvas_class.get()));
@@ -223,7 +219,7 @@ void execute(PyObject* module) {
                                   figure_methods());
     check(PyDict_SetItem(g, N.GeometryModelFigure, figure_class.get()));
 
-    if (truth(compare(global(g, N.__name__), N.dunder_main, Py_EQ))) run_developer_block(g);
+    if (truth(compare(lookup_global(g, N.__name__), N.dunder_main, Py_EQ))) run_developer_block(g);
 }
 
 // Drops a module whose execute step failed, so that the next import starts
