@@ -1,0 +1,109 @@
+"""Checks of the benchmark itself: that it compares like with like.
+
+    .venv/bin/pytest bench/
+
+No timings are asserted here; run.py is the benchmark.
+"""
+import os
+
+os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
+
+import json
+import types
+
+import matplotlib.figure
+import pytest
+from matplotlib.backends.backend_qtagg import FigureCanvasQTAgg
+
+import cases
+import harness
+import impls
+import run
+from standins import FastKit, StandInCanvas
+
+
+@pytest.fixture(scope="module")
+def impl_list():
+    return impls.load()
+
+
+@pytest.mark.parametrize("case", cases.CASES, ids=lambda c: c.key)
+def test_implementations_make_the_same_calls(case, impl_list):
+    # Also pins each case to its branch (Case.expect / Case.absent).
+    assert harness.check([case], impl_list) == []
+
+
+def twin_with(**methods):
+    """The plain-Python twin with some _MPLDragWidget methods replaced."""
+    import reference
+    module = types.ModuleType("twin_variant")
+    module.__dict__.update(reference.__dict__)
+    module._MPLDragWidget = type("_MPLDragWidget", (reference._MPLDragWidget,), methods)
+    return impls.Impl("python", module)
+
+
+def leave_with_highlight(self, e):
+    self.ax.set_facecolor(self._axcolor1)
+    self.draw()
+
+
+def leave_drawing_twice(self, e):
+    self.ax.set_facecolor(self._axcolor0)
+    self.draw()
+    self.draw()
+
+
+def leave_reading_colour_first(self, e):
+    colour = self._axcolor0
+    self.ax.set_facecolor(colour)
+    self.draw()
+
+
+@pytest.mark.parametrize("wrong", [leave_with_highlight, leave_drawing_twice, leave_reading_colour_first])
+def test_a_twin_that_does_other_work_is_reported(wrong, impl_list):
+    case = next(c for c in cases.CASES if c.op == "dragLeaveEvent")
+    native = impl_list[0]
+    assert harness.check([case], [native, twin_with(dragLeaveEvent=wrong)])
+
+
+def test_a_case_that_misses_its_branch_is_reported(impl_list):
+    case = next(c for c in cases.CASES if c.key == "dragEnterEvent: one .txt file → refuse")
+    mislabelled = cases.Case(case.op, case.variant, case.owner, case.method, case.build,
+                             expect=("e.accept()",))
+    failures = harness.check([mislabelled], impl_list)
+    assert failures and all("missing" in f for f in failures)
+
+
+def test_an_error_case_whose_call_succeeds_fails_the_loop(impl_list):
+    case = cases.Case("set_bgcolor", "", cases.CANVAS, "set_bgcolor",
+                      lambda kit, impl: cases.Setup(cases.widget(kit), (1,)), raises=TypeError)
+    native = impl_list[0]
+    with impls.swapped(impl_list, FastKit()):
+        setup = case.build(FastKit(), native)
+        loop = harness.make_loop(case, setup)
+        with pytest.raises(harness.NoError):
+            loop(1, native.function(case.owner, case.method), setup.self)
+
+
+def test_swapped_restores_globals_and_canvas_methods(impl_list):
+    modules = [dict(i.module.__dict__) for i in impl_list]
+    canvas = dict(FigureCanvasQTAgg.__dict__)
+    stand_in = dict(StandInCanvas.__dict__)
+    figure = matplotlib.figure.Figure
+    with pytest.raises(RuntimeError):
+        with impls.swapped(impl_list, FastKit()):
+            assert impl_list[0].module.plt is not modules[0]["plt"]
+            assert FigureCanvasQTAgg.__dict__["setParent"] is StandInCanvas.__dict__["setParent"]
+            raise RuntimeError
+    assert [dict(i.module.__dict__) for i in impl_list] == modules
+    assert dict(FigureCanvasQTAgg.__dict__) == canvas
+    assert dict(StandInCanvas.__dict__) == stand_in
+    assert matplotlib.figure.Figure is figure
+
+
+def test_run_writes_a_row_per_case_and_implementation(tmp_path):
+    out = tmp_path / "out.json"
+    assert run.main(["--repeats", "1", "--quick", "--only", "dropEvent", "--no-real", "--json", str(out)]) == 0
+    rows = json.loads(out.read_text())["micro"]
+    assert [r["case"] for r in rows] == [c.variant for c in cases.CASES if c.op == "dropEvent"]
+    assert all(set(r["ns"]) == {"native", "python", "cython"} for r in rows)
