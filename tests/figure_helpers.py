@@ -1,49 +1,61 @@
-"""Helpers for the geometry figure's tests: stand-in elements, line styles, spies."""
+"""Helpers for the geometry figure's tests: stand-in elements, line styles, call logs."""
 import contextlib
 
 import numpy as np
 import pytest
 
 X = np.linspace(0.0, 100.0, 6)
-GREY = ("0.7", 1, 0)
-ORANGE = ("orange", 2, 1)
-SOURCE = "src/geometry_figure.cpp"
-PREFIX = "zentrope.widgets.models.gmodel.mpl.GeometryModelFigure."
+GREY, ORANGE = ("0.7", 1, 0), ("orange", 2, 1)
+ODD = ("red", 5, 9)  # a style the figure never uses
 
 
-class Element:
-    """A geometry element: plots ``n`` real lines and records what ``plot`` got."""
-
+class Element:  # a geometry element: plots n real lines, records what plot got and returned
     def __init__(self, n=2, base=0.0):
-        self.n, self.base = n, base
-        self.calls = []
-        self.returned = None
+        self.n, self.base, self.calls, self.returned = n, base, [], None
 
     def plot(self, *args, **kwargs):
         self.calls.append((args, kwargs))
-        xy = []
-        for k in range(self.n):
-            xy += [X, self.base + k + np.arange(len(X), dtype=float)]
+        xy = [v for k in range(self.n) for v in (X, self.base + k + np.arange(len(X), dtype=float))]
         self.returned = args[0].plot(*xy, **kwargs)
         return self.returned
 
 
-def styles(fig):
-    """(colour, width, z-order) of every line, grouped by entry."""
+def populate(fig, sizes=(1, 2, 3)):  # elements of these line counts, all lines oddly styled
+    for k, n in enumerate(sizes):
+        fig.add_element(Element(n, base=10.0 * k))
+    for ln in fig.ax.lines:
+        ln.set(color=ODD[0], lw=ODD[1], zorder=ODD[2])
+    return list(fig.artists)
+
+
+def styles(fig):  # (colour, width, z-order) of every line, grouped by entry
     return [[(ln.get_color(), ln.get_linewidth(), ln.get_zorder()) for ln in entry]
             for entry in fig.artists]
 
 
-def expected_styles(fig, selected):
-    return [[ORANGE if k == selected else GREY] * len(entry)
-            for k, entry in enumerate(fig.artists)]
+def looks(fig, selected=None, rest=GREY):
+    return [[ORANGE if k == selected else rest] * len(entry) for k, entry in enumerate(fig.artists)]
 
 
-def native_frames(tb):
-    """(name, file) of this module's traceback entries, outermost first."""
-    import traceback
-    return [(fr.name, fr.filename) for fr in traceback.extract_tb(tb)
-            if fr.name.startswith("zentrope.widgets.models.gmodel.mpl.")]
+def line_ids(entries):
+    return [id(ln) for entry in entries for ln in entry]
+
+
+def raises(exc):
+    return pytest.raises(exc) if exc else contextlib.nullcontext()
+
+
+def spy(fig):  # logs set_selection/draw calls made through the instance, then runs them
+    log, cls = [], type(fig)
+
+    def logged(name):
+        def call(*args):
+            log.append((name,) + args)
+            getattr(cls, name)(fig, *args)
+        return call
+
+    fig.set_selection, fig.draw = logged("set_selection"), logged("draw")
+    return log
 
 
 @contextlib.contextmanager
@@ -57,40 +69,3 @@ def global_removed(mod, name):
     finally:
         ns.clear()
         ns.update(saved)
-
-
-def entries(*methods):
-    return [(PREFIX + m, SOURCE) for m in methods]
-
-
-@pytest.fixture
-def fig(mod, make_canvas):
-    return make_canvas(None, None, cls=mod.GeometryModelFigure)
-
-
-@pytest.fixture
-def spy():
-    """``spy(fig)`` logs ``set_selection``/``draw`` calls made through the instance.
-
-    With ``forward=False`` the logged calls do nothing else.
-    """
-
-    def attach(fig, forward=True):
-        log = []
-        cls = type(fig)
-
-        def set_selection(*args, **kwargs):
-            log.append(("set_selection", args, kwargs))
-            if forward:
-                cls.set_selection(fig, *args, **kwargs)
-
-        def draw(*args, **kwargs):
-            log.append(("draw", args, kwargs))
-            if forward:
-                cls.draw(fig, *args, **kwargs)
-
-        fig.set_selection = set_selection
-        fig.draw = draw
-        return log
-
-    return attach
