@@ -1,13 +1,7 @@
-"""A separate little application that drags one file out of its window.
-
-    python csv_drag_source.py FILE X Y INFO_JSON
-
-It shows a window at (X, Y); a left mouse press on it starts a QDrag whose
-mime data carries FILE's URL and has no Qt parent, as a file manager's drag
-does.  INFO_JSON receives the window's screen rectangle once it is shown,
-"dragging": true while a drag runs, and the drop action of every finished
-drag.
-"""
+"""python csv_drag_source.py FILE X Y INFO_JSON: drags FILE out of a window at (X, Y)."""
+# A press starts a drag whose mime data carries the file's URL and has no Qt
+# parent, as a file manager's does.  INFO_JSON receives the window's screen
+# rectangle once it is shown.
 import json
 import os
 import sys
@@ -16,52 +10,25 @@ from PySide6 import QtCore, QtGui, QtWidgets
 
 
 class FileSource(QtWidgets.QLabel):
-    def __init__(self, path, info_path):
-        super().__init__(f"drag me: {os.path.basename(path)}")
-        self.path = path
-        self.info_path = info_path
-        self.dragging = False
-        self.results = []
-        self.setAlignment(QtCore.Qt.AlignmentFlag.AlignCenter)
-        self.setStyleSheet("background: #d8f0d8; border: 2px solid #4a4;")
-
     def report(self):
-        top_left = self.mapToGlobal(QtCore.QPoint(0, 0))
-        info = {"rect": [top_left.x(), top_left.y(), self.width(), self.height()],
-                "dragging": self.dragging, "results": self.results}
-        tmp = self.info_path + ".tmp"
-        with open(tmp, "w", encoding="utf-8") as f:
-            json.dump(info, f)
-        os.replace(tmp, self.info_path)
-
-    def showEvent(self, event):
-        super().showEvent(event)
-        QtCore.QTimer.singleShot(100, self.report)
+        corner = self.mapToGlobal(QtCore.QPoint(0, 0))
+        with open(INFO + ".tmp", "w", encoding="utf-8") as f:
+            json.dump([corner.x(), corner.y(), self.width(), self.height()], f)
+        os.replace(INFO + ".tmp", INFO)  # whole, so a reader never sees half of it
 
     def mousePressEvent(self, event):
-        if event.button() != QtCore.Qt.MouseButton.LeftButton:
-            return
         drag = QtGui.QDrag(self)
         mime = QtCore.QMimeData()
-        mime.setUrls([QtCore.QUrl.fromLocalFile(self.path)])
+        mime.setUrls([QtCore.QUrl.fromLocalFile(PATH)])
         drag.setMimeData(mime)
-        self.dragging = True
-        self.report()
-        action = drag.exec(QtCore.Qt.DropAction.CopyAction)
-        self.dragging = False
-        self.results.append(action.name)
-        self.report()
-
-
-def main(argv):
-    path, x, y, info_path = argv[1], int(argv[2]), int(argv[3]), argv[4]
-    app = QtWidgets.QApplication(argv[:1])
-    source = FileSource(os.path.abspath(path), info_path)
-    source.setWindowTitle("file drag source")
-    source.setGeometry(x, y, 260, 120)
-    source.show()
-    return app.exec()
+        drag.exec(QtCore.Qt.DropAction.CopyAction)
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    PATH, INFO = os.path.abspath(sys.argv[1]), sys.argv[4]
+    app = QtWidgets.QApplication(sys.argv[:1])
+    source = FileSource(f"drag me: {os.path.basename(PATH)}")
+    source.setGeometry(int(sys.argv[2]), int(sys.argv[3]), 260, 120)
+    source.show()
+    QtCore.QTimer.singleShot(200, source.report)
+    sys.exit(app.exec())
