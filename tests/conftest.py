@@ -1,25 +1,19 @@
-"""Shared fixtures for the native plotting module's tests.
-
-Qt runs offscreen and matplotlib is told to use PySide6 before anything
-imports either of them.
-"""
+"""Shared fixtures: the module, canvases, render counting, fake and real drag events."""
 import os
 
+# offscreen Qt, and PySide6 for matplotlib, before anything imports either
 os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
 os.environ.setdefault("QT_API", "pyside6")
 
-import importlib
-import subprocess
-import sys
-import textwrap
+import importlib  # noqa: E402
+from types import SimpleNamespace  # noqa: E402
 
-import numpy as np
-import pytest
-from matplotlib.colors import to_rgba
-from PySide6 import QtCore, QtGui, QtWidgets
+import numpy as np  # noqa: E402
+import pytest  # noqa: E402
+from matplotlib.colors import to_rgba  # noqa: E402
+from PySide6 import QtCore, QtGui, QtWidgets  # noqa: E402
 
 MODNAME = "zentrope.widgets.models.gmodel.mpl"
-REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 @pytest.fixture(scope="session")
@@ -29,47 +23,28 @@ def mod():
 
 @pytest.fixture
 def fake_is_dark(mod, monkeypatch):
-    """Replace the module global ``is_dark``; returns the list of received args.
-
-    ``fake_is_dark.result`` (default False) is what the fake returns; an
-    exception instance there is raised instead.
-    """
-
-    class Fake:
-        result = False
-
-        def __init__(self):
-            self.args = []
-
-        def __call__(self, *args, **kwargs):
-            self.args.append((args, kwargs))
-            if isinstance(self.result, BaseException):
-                raise self.result
-            return self.result
-
-    fake = Fake()
-    monkeypatch.setattr(mod, "is_dark", fake)
+    """Replaces the global ``is_dark``: logs its calls in ``.args``, returns ``.result``."""
+    fake = SimpleNamespace(args=[], result=False)
+    monkeypatch.setattr(mod, "is_dark", lambda *a, **k: (fake.args.append((a, k)), fake.result)[1])
     return fake
 
 
 @pytest.fixture
 def make_canvas(mod, qapp):
-    """Build widgets of the module (or a subclass) and drop them afterwards."""
+    """Builds widgets of the module (or of ``cls``) and disposes of them afterwards."""
     made = []
 
     def make(*args, cls=None, **kwargs):
-        w = (cls or mod._MPLDragWidget)(*args, **kwargs)
-        made.append(w)
-        return w
+        made.append((cls or mod._MPLDragWidget)(*args, **kwargs))
+        return made[-1]
 
     yield make
     for w in made:
         try:
             w.setParent(None)
             w.deleteLater()
-        except RuntimeError:
+        except RuntimeError:  # never initialised as a Qt object
             pass
-    made.clear()
     QtCore.QCoreApplication.sendPostedEvents(None, QtCore.QEvent.Type.DeferredDelete)
 
 
@@ -78,42 +53,31 @@ def canvas(make_canvas):
     return make_canvas()
 
 
-class RenderCounter:
-    """Counts renders of a canvas's figure (what the Agg canvas draws)."""
-
-    def __init__(self, fig):
-        self.count = 0
-        self._fig = fig
-        self._orig = fig.draw
-
-        def counting_draw(renderer, *a, **k):
-            self.count += 1
-            return self._orig(renderer, *a, **k)
-
-        fig.draw = counting_draw
-
-
 @pytest.fixture
 def renders():
-    """``renders(canvas)`` starts counting that canvas's renders."""
-    counters = []
+    """``renders(w)`` counts the renders of ``w``'s figure from now on, in ``.count``."""
+    figs = []
 
     def start(w):
-        counters.append(RenderCounter(w.fig))
-        return counters[-1]
+        counter, real = SimpleNamespace(count=0), w.fig.draw
+
+        def draw(*args, **kwargs):
+            counter.count += 1
+            return real(*args, **kwargs)
+        w.fig.draw = draw
+        figs.append(w.fig)
+        return counter
 
     yield start
-    for c in counters:
-        del c._fig.draw
+    for fig in figs:
+        del fig.draw
 
 
 def axes_centre_rgba(w):
     """RGBA bytes of the last render at the centre of the canvas's axes."""
     buf = np.asarray(w.buffer_rgba())
-    h, wd = buf.shape[:2]
     x0, y0, aw, ah = w.ax.get_position().bounds
-    col = int((x0 + aw / 2) * wd)
-    row = int((1 - (y0 + ah / 2)) * h)
+    row, col = int((1 - (y0 + ah / 2)) * buf.shape[0]), int((x0 + aw / 2) * buf.shape[1])
     return tuple(int(v) for v in buf[row, col])
 
 
@@ -125,79 +89,38 @@ def same_pixel(a, b, tol=2):
     return all(abs(x - y) <= tol for x, y in zip(a, b))
 
 
-# ---------------------------------------------------------------- fake events
+class _Logged:
+    """Logs each method call as (name, args, kwargs); unknown ones as ``tag + name``."""
 
-class FakeUrl:
-    def __init__(self, log, path):
-        self._log, self._path = log, path
-
-    def toLocalFile(self, *args, **kwargs):
-        self._log.append(("toLocalFile", args, kwargs))
-        return self._path
-
-
-class _Recording:
-    """Records calls of methods it does not define (``e.ignore()`` etc.)."""
+    def __init__(self, log, tag, **answers):
+        self._log, self._tag, self._answers = log, tag, answers
 
     def __getattr__(self, name):
         if name.startswith("__"):
             raise AttributeError(name)
-        log = object.__getattribute__(self, "_log")
-        tag = object.__getattribute__(self, "_tag")
 
-        def unexpected(*args, **kwargs):
-            log.append((tag + name, args, kwargs))
-
-        return unexpected
-
-
-class FakeMime(_Recording):
-    _tag = "mime."
-
-    def __init__(self, log, source, urls):
-        self._log, self._source, self._urls = log, source, urls
-
-    def parent(self, *args, **kwargs):
-        self._log.append(("parent", args, kwargs))
-        return self._source
-
-    def hasUrls(self, *args, **kwargs):
-        self._log.append(("hasUrls", args, kwargs))
-        return bool(self._urls)
-
-    def urls(self, *args, **kwargs):
-        self._log.append(("urls", args, kwargs))
-        return [FakeUrl(self._log, p) for p in self._urls]
+        def method(*args, **kwargs):
+            known = name in self._answers
+            self._log.append((name if known else self._tag + name, args, kwargs))
+            return self._answers[name]() if known else None
+        return method
 
 
-class FakeEvent(_Recording):
-    """Duck-typed drag event; ``log`` holds every call made on it.
-
-    ``on_accept`` is called (with no arguments) when the handler accepts.
-    """
-
-    _tag = "event."
+class FakeEvent(_Logged):
+    """Duck-typed drag event; ``log`` holds every call made on it, its mime data and
+    URLs. ``on_accept`` runs when the handler calls ``accept()``."""
 
     def __init__(self, source=None, urls=(), on_accept=None):
         self.log = []
-        self._log = self.log
-        self._mime = FakeMime(self.log, source, list(urls))
-        self._on_accept = on_accept
-
-    def mimeData(self, *args, **kwargs):
-        self.log.append(("mimeData", args, kwargs))
-        return self._mime
-
-    def accept(self, *args, **kwargs):
-        self.log.append(("accept", args, kwargs))
-        if self._on_accept is not None:
-            self._on_accept()
+        urls = [_Logged(self.log, "url.", toLocalFile=lambda p=p: p) for p in urls]
+        self._mime = _Logged(self.log, "mime.", parent=lambda: source,
+                             hasUrls=lambda: bool(urls), urls=lambda: list(urls))
+        super().__init__(self.log, "event.", mimeData=lambda: self._mime,
+                         accept=on_accept or (lambda: None))
 
     def names(self):
         return [entry[0] for entry in self.log]
 
-
-# ------------------------------------------------------------ real Qt events
 
 def make_mime(source=None, paths=(), urls=()):
     """A real QMimeData, parented to ``source`` when given, carrying file URLs."""
@@ -211,56 +134,17 @@ def make_mime(source=None, paths=(), urls=()):
 
 
 def send_drag_enter(widget, mime):
-    ev = QtGui.QDragEnterEvent(
-        QtCore.QPoint(10, 10), QtCore.Qt.DropAction.CopyAction, mime,
-        QtCore.Qt.MouseButton.LeftButton, QtCore.Qt.KeyboardModifier.NoModifier)
-    QtWidgets.QApplication.sendEvent(widget, ev)
-    return ev
-
-
-def send_drag_leave(widget):
-    ev = QtGui.QDragLeaveEvent()
+    ev = QtGui.QDragEnterEvent(QtCore.QPoint(10, 10), QtCore.Qt.DropAction.CopyAction, mime,
+                               QtCore.Qt.MouseButton.LeftButton, QtCore.Qt.KeyboardModifier.NoModifier)
     QtWidgets.QApplication.sendEvent(widget, ev)
     return ev
 
 
 @pytest.fixture
 def label(qapp):
-    """``label(name, isgeom)`` makes a library label that is cleaned up afterwards."""
+    """``label(name, isgeom)`` makes a library label that is disposed of afterwards."""
     from zentrope.widgets.library.labels import GeometryLabelDraggable
-
     made = []
-
-    def make(name="beam", isgeom=True):
-        lab = GeometryLabelDraggable(name, isgeom)
-        made.append(lab)
-        return lab
-
-    yield make
+    yield lambda name="beam", isgeom=True: made.append(GeometryLabelDraggable(name, isgeom)) or made[-1]
     for lab in made:
         lab.deleteLater()
-
-
-# ---------------------------------------------------------------- subprocesses
-
-def run_python(code, *, env=None, timeout=120):
-    """Run ``code`` in a fresh interpreter; return the CompletedProcess.
-
-    The script's last stdout line is expected to be ``OK`` on success.
-    """
-    full_env = dict(os.environ)
-    full_env.update({"QT_QPA_PLATFORM": "offscreen", "QT_API": "pyside6"})
-    if env:
-        full_env.update(env)
-    proc = subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)],
-        capture_output=True, text=True, timeout=timeout, env=full_env, cwd="/")
-    return proc
-
-
-def assert_script_ok(code, **kwargs):
-    proc = run_python(code, **kwargs)
-    lines = proc.stdout.strip().splitlines()
-    assert proc.returncode == 0 and lines and lines[-1] == "OK", (
-        f"rc={proc.returncode}\n--- stdout\n{proc.stdout}\n--- stderr\n{proc.stderr}")
-    return proc

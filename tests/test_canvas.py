@@ -1,0 +1,311 @@
+"""_MPLDragWidget: construction, drawing, colours, drag feedback, failures, leaks."""
+import builtins
+import gc
+import os
+import sys
+import traceback
+
+import matplotlib.font_manager
+import matplotlib.text
+import numpy as np
+import pytest
+from matplotlib.backends.backend_qtagg import FigureCanvasQTAgg
+from matplotlib.colors import to_rgba
+from PySide6 import QtCore, QtGui, QtWidgets
+
+from conftest import (MODNAME, FakeEvent, axes_centre_rgba, make_mime, rgba_bytes, same_pixel,
+                      send_drag_enter)
+
+RESTING, DARK, LIGHT = (0.9, 0.9, 0.9), (0.3, 0.3, 0.3), (0.7, 0.7, 0.7)
+ATTRS = ["fig", "geom_only", "ax", "_axcolor0", "_axcolor1"]
+M, P, H, U, T, A = "mimeData", "parent", "hasUrls", "urls", "toLocalFile", "accept"
+G, I = "geom_only", "isgeom"  # reads of the canvas's and of the label's flag
+
+
+@pytest.mark.parametrize("with_parent,dark,highlight", [
+    (False, None, LIGHT), (True, "no", DARK), (False, True, DARK), (True, "", LIGHT)])
+def test_construction(mod, make_canvas, monkeypatch, with_parent, dark, highlight):
+    events, base_init = [], FigureCanvasQTAgg.__init__
+
+    def init(self, *args, **kwargs):
+        events.append(("base", args, kwargs, [k for k in vars(self) if k in ATTRS]))
+        base_init(self, *args, **kwargs)
+    monkeypatch.setattr(FigureCanvasQTAgg, "__init__", init)
+    monkeypatch.setattr(mod, "is_dark", lambda *a, **k: events.append(("is_dark", a, k)) or dark)
+    parent, geom_only = (QtWidgets.QWidget(), []) if with_parent else (None, False)
+    w = make_canvas(parent, geom_only) if with_parent else make_canvas()
+    # is_dark once with the parent, then the Qt base with every attribute already set
+    assert events == [("is_dark", (parent,), {}), ("base", (w.fig,), {}, ATTRS)]
+    policy, expanding = w.sizePolicy(), QtWidgets.QSizePolicy.Policy.Expanding
+    assert (policy.horizontalPolicy(), policy.verticalPolicy()) == (expanding, expanding)
+    assert w.parent() is parent and w.acceptDrops() and w.geom_only is geom_only  # not converted
+    assert w.figure is w.fig and w.fig.dpi == 100 and w.fig.axes == [w.ax]
+    assert w.ax.get_position().bounds == pytest.approx((0.1, 0.1, 0.88, 0.88))
+    assert w.ax.get_xmargin() == 0 and w.ax.get_xlim() == (0, 100)
+    assert {t.get_fontsize() for t in w.ax.get_xticklabels() + w.ax.get_yticklabels()} == {6}
+    # the highlight follows the truth of is_dark's result
+    assert (w._axcolor0, w._axcolor1) == (RESTING, highlight) and type(w._axcolor1) is tuple
+    assert w.ax.get_facecolor() == to_rgba(RESTING)
+    assert same_pixel(axes_centre_rgba(w), rgba_bytes(RESTING))  # drawn once already
+
+
+def test_draw_keeps_the_x_range_and_fits_y_to_the_data(canvas, renders):
+    w = canvas
+    (line,) = w.ax.plot([0, 120, 250], [0, 0, 0])
+    counter = renders(w)
+    for ys in ([-5, 40, 12], [300, 310, 305]):
+        line.set_ydata(ys)
+        assert w.draw() is None
+        lo, hi = w.ax.get_ylim()
+        assert w.ax.get_xlim() == (0, 100)
+        assert lo <= min(ys) and max(ys) <= hi and hi - lo < 2 * (max(ys) - min(ys))
+    assert counter.count == 2
+
+
+@pytest.mark.parametrize("c", [(0.2, 0.4, 0.6), "0.3", "red"], ids=str)
+def test_colour_operations_recolour_only_their_parts_and_do_not_draw(canvas, renders, c):
+    w = canvas
+    w.ax.set_xlabel("x")
+    w.ax.set_ylabel("y", color="green")
+    counter, before, plot_area = renders(w), w.buffer_rgba().tobytes(), (w._axcolor0, w._axcolor1)
+    assert w.set_bgcolor(c) is None and w.set_fontcolor(c) is None
+    assert counter.count == 0 and w.buffer_rgba().tobytes() == before
+    want = to_rgba(c)
+    assert w.fig.patch.get_facecolor() == w.fig.patch.get_edgecolor() == want
+    for axis in (w.ax.xaxis, w.ax.yaxis):
+        tick = axis.get_major_ticks()[0]
+        assert to_rgba(tick.label1.get_color()) == to_rgba(tick.tick1line.get_color()) == want
+    assert to_rgba(w.ax.xaxis.label.get_color()) == want
+    assert to_rgba(w.ax.yaxis.label.get_color()) == to_rgba("green")
+    assert w.ax.get_facecolor() == to_rgba(RESTING) and (w._axcolor0, w._axcolor1) == plot_area
+    w.draw()
+    assert same_pixel(tuple(np.asarray(w.buffer_rgba())[3, 3]), rgba_bytes(c))
+    assert same_pixel(axes_centre_rgba(w), rgba_bytes(RESTING))
+
+
+@pytest.fixture
+def probes(mod):
+    """Canvas and label subclasses that log reads of ``geom_only``/``isgeom`` in ``log``."""
+    from zentrope.widgets.library.labels import GeometryLabelDraggable as Label
+
+    def logged(name):
+        return property(lambda self: self.log.append((name, (), {})) or vars(self)["_" + name],
+                        lambda self, value: vars(self).__setitem__("_" + name, value))
+    return (type(mod._MPLDragWidget)("ProbeCanvas", (mod._MPLDragWidget,), {G: logged(G)}),
+            type(Label)("ProbeLabel", (Label,), {I: logged(I)}))
+
+
+# id, drag source, geom_only, isgeom, URLs (None: hasUrls() true, no URLs), calls on the event
+ROWS = [
+    ("label/free+csv", "label", 0, False, ["/d/a.csv"], [M, P, G, A]),
+    ("label/geom-only/isgeom", "label", "yes", 1, [], [M, P, G, I, A]),
+    ("label/geom-only/not-geom+csv", "label", True, "", ["/d/a.csv"], [M, P, G, I]),
+    ("none/no-urls", None, True, None, [], [M, P, M, H]),
+    ("none/zero-urls", None, False, None, None, [M, P, M, H, M, U]),
+    ("other/two-csv", "other", False, None, ["/d/a.csv", "/d/b.csv"], [M, P, M, H, M, U]),
+    ("qobject/CsV+geom-only", "qobject", True, None, ["/d/b.CsV"], [M, P, M, H, M, U, T, A]),
+    ("none/csv.bak", None, False, None, ["/d/a.csv.bak"], [M, P, M, H, M, U, T]),
+]
+
+
+@pytest.mark.parametrize("kind,geom_only,isgeom,urls,calls", [r[1:] for r in ROWS],
+                         ids=[r[0] for r in ROWS])
+def test_drag_enter_decision(make_canvas, renders, probes, kind, geom_only, isgeom, urls, calls):
+    Canvas, Label = probes
+    w = make_canvas(None, geom_only, cls=Canvas)
+    w._axcolor1 = (0.1, 0.2, 0.3)  # the colours are read at each use
+    counter, at_accept = renders(w), []
+    source = {"label": lambda: Label("beam", False), "other": object,
+              "qobject": lambda: QtWidgets.QLabel("x")}.get(kind, lambda: None)()
+    ev = FakeEvent(source, urls or [],
+                   on_accept=lambda: at_accept.append((w.ax.get_facecolor(), counter.count)))
+    if urls is None:
+        ev._mime._answers[H] = lambda: True
+    w.log = ev.log
+    if kind == "label":
+        source.isgeom, source.log = isgeom, ev.log
+    assert w.dragEnterEvent(ev) is None
+    assert ev.names() == calls and all(a == () and k == {} for _, a, k in ev.log)
+    accepted = calls[-1] == A
+    # accepted once, before the plot area changes colour and before drawing
+    assert at_accept == [(to_rgba(RESTING), 0)] * accepted
+    assert w.ax.get_facecolor() == to_rgba(w._axcolor1 if accepted else RESTING)
+    assert counter.count == accepted
+
+
+@pytest.mark.parametrize("where", [G, I, H, U])
+def test_failures_inside_the_decision_propagate(canvas, label, where):
+    undecidable, lab = np.array([1, 2]), label()  # bool() of it raises ValueError
+    lab.isgeom, canvas.geom_only = undecidable, undecidable if where == G else True
+    ev = FakeEvent(lab if where in (G, I) else None, urls=["/d/a.csv"])
+    ev._mime._answers.update({H: {H: lambda: undecidable}, U: {U: lambda: 5}}.get(where, {}))
+    with pytest.raises(TypeError if where == U else ValueError):  # 5 has no len()
+        canvas.dragEnterEvent(ev)
+    assert A not in ev.names() and canvas.ax.get_facecolor() == to_rgba(RESTING)
+
+
+# label source (isgeom) or none, geom_only, local paths, other URLs, dark style, accepted
+QT_ROWS = [
+    (True, True, [], [], True, True),
+    (False, True, ["/d/a.csv"], [], False, False),
+    (None, True, ["/d/A.Csv"], [], True, True),
+    (None, False, ["/d/a.csv", "/d/b.csv"], [], False, False),
+    (None, False, [], ["https://example.org/data.csv"], False, False),
+]
+
+
+@pytest.mark.parametrize("isgeom,geom_only,paths,urls,dark,accepted", QT_ROWS)
+def test_real_qt_drag_events_reach_the_handlers(make_canvas, fake_is_dark, renders, label,
+                                                isgeom, geom_only, paths, urls, dark, accepted):
+    fake_is_dark.result = dark
+    w = make_canvas(None, geom_only)
+    counter = renders(w)
+    source = None if isgeom is None else label("beam", isgeom)
+    ev = send_drag_enter(w, make_mime(source, paths, urls))
+    assert ev.isAccepted() is accepted and counter.count == accepted
+    assert same_pixel(axes_centre_rgba(w), rgba_bytes(w._axcolor1 if accepted else RESTING))
+    w._axcolor0 = (0.5, 0.1, 0.1)  # read at each use
+    QtWidgets.QApplication.sendEvent(w, QtGui.QDragLeaveEvent())
+    assert counter.count == 1 + accepted
+    assert same_pixel(axes_centre_rgba(w), rgba_bytes(w._axcolor0))
+
+
+def python_twin(f):
+    """A def-function with the native function's declared signature and qualified name."""
+    ns = {}
+    exec(f"def twin{f.__doc__[len(f.__qualname__):]}: pass", ns)
+    ns["twin"].__qualname__ = f.__qualname__
+    return ns["twin"]
+
+
+EV = FakeEvent()
+BAD_CALLS = [  # class, method, bound to an instance?, args, kwargs
+    ("_MPLDragWidget", "__init__", True, (1, 2, 3), {}),
+    ("_MPLDragWidget", "__init__", True, (None,), {"parent": None}),
+    ("_MPLDragWidget", "draw", False, (), {}),
+    ("_MPLDragWidget", "set_bgcolor", True, (), {}),
+    ("_MPLDragWidget", "set_fontcolor", True, (), {"colors": "red"}),
+    ("_MPLDragWidget", "dragEnterEvent", True, (EV, EV), {}),
+    ("_MPLDragWidget", "dragLeaveEvent", True, (EV,), {"e": EV}),
+    ("GeometryModelFigure", "__init__", True, (None,), {}),
+    ("GeometryModelFigure", "__init__", True, (None, None, False, 1), {}),
+]
+
+
+@pytest.mark.parametrize("clsname,name,bound,args,kwargs", BAD_CALLS,
+                         ids=[f"{c}.{n}-{i}" for i, (c, n, *_) in enumerate(BAD_CALLS)])
+def test_bad_call_shapes_raise_the_interpreters_error_before_any_work(
+        mod, canvas, fake_is_dark, renders, monkeypatch, clsname, name, bound, args, kwargs):
+    cls, w, base_calls = getattr(mod, clsname), canvas, []
+    f, twin = vars(cls)[name], python_twin(vars(cls)[name])
+    if clsname == "GeometryModelFigure":
+        monkeypatch.setattr(mod._MPLDragWidget, "__init__", lambda *a, **k: base_calls.append(a))
+    counter, fake_is_dark.args = renders(w), []
+    looks = [w.fig.patch.get_facecolor(), w.ax.get_facecolor(), w.ax.xaxis.label.get_color()]
+    with pytest.raises(TypeError) as expected:
+        (twin.__get__(object()) if bound else twin)(*args, **kwargs)
+    with pytest.raises(TypeError) as info:
+        (cls if name == "__init__" else f.__get__(w) if bound else f)(*args, **kwargs)
+    assert str(info.value) == str(expected.value)
+    assert fake_is_dark.args == base_calls == EV.log == [] and counter.count == 0
+    assert looks == [w.fig.patch.get_facecolor(), w.ax.get_facecolor(), w.ax.xaxis.label.get_color()]
+
+
+@pytest.mark.parametrize("name,action", [
+    ("is_dark", lambda w, make: make()),
+    ("QtWidgets", lambda w, make: make()),
+    ("GeometryLabelDraggable", lambda w, make: w.dragEnterEvent(FakeEvent())),
+])
+def test_a_removed_global_raises_name_error_unless_a_builtin_stands_in(
+        mod, make_canvas, monkeypatch, name, action):
+    w, ns = make_canvas(), vars(mod)
+    saved = dict(ns)
+    del ns[name]
+    try:
+        with pytest.raises(NameError, match=f"^name '{name}' is not defined$"):
+            action(w, make_canvas)
+        monkeypatch.setattr(builtins, name, saved[name], raising=False)
+        action(w, make_canvas)
+    finally:  # put the namespace back in its binding order
+        ns.clear()
+        ns.update(saved)
+
+
+def _raiser(*args, **kwargs):
+    raise LookupError("failing on purpose")
+
+
+# the module's traceback entries, outermost first; what to break (monkeypatch returns None)
+TRACEBACKS = [
+    (["_MPLDragWidget.draw"], lambda mod, w, mp: mp.setattr(w.ax, "relim", _raiser) or w.draw),
+    (["_MPLDragWidget.set_bgcolor"], lambda mod, w, mp: lambda: w.set_bgcolor("no colour")),
+    (["_MPLDragWidget.set_fontcolor"], lambda mod, w, mp: lambda: w.set_fontcolor("no colour")),
+    (["_MPLDragWidget.dragEnterEvent"], lambda mod, w, mp: lambda: w.dragEnterEvent(object())),
+    (["_MPLDragWidget.dragLeaveEvent"], lambda mod, w, mp: mp.setattr(
+        w.ax, "set_facecolor", _raiser) or (lambda: w.dragLeaveEvent(None))),
+    (["GeometryModelFigure.__init__", "_MPLDragWidget.__init__"], lambda mod, w, mp: mp.setattr(
+        mod, "is_dark", _raiser) or (lambda: mod.GeometryModelFigure(1, 2))),
+    (["GeometryModelFigure.__init__"], lambda mod, w, mp: mp.setattr(mod.GeometryModelFigure,
+     "setMinimumSize", _raiser) or (lambda: mod.GeometryModelFigure(None, 2))),
+]
+
+
+@pytest.mark.parametrize("names,arrange", TRACEBACKS, ids=[" > ".join(n) for n, _ in TRACEBACKS])
+def test_traceback_entries_name_the_method_and_its_source(mod, canvas, monkeypatch, names, arrange):
+    call = arrange(mod, canvas, monkeypatch)
+    with pytest.raises(Exception) as info:
+        call()
+    ours = [e for e in traceback.extract_tb(info.tb) if e.name.startswith(MODNAME + ".")]
+    assert [e.name for e in ours] == [f"{MODNAME}.{n}" for n in names]
+    for e in ours:
+        src = "src/canvas.cpp" if "._MPLDragWidget." in e.name else "src/geometry_figure.cpp"
+        with open(os.path.join(os.path.dirname(os.path.dirname(__file__)), src)) as f:
+            assert e.filename == src and 0 < e.lineno <= len(f.readlines())
+
+
+class Weird:
+    def __getattr__(self, name):
+        raise LookupError(name)
+
+
+@pytest.mark.parametrize("name,args", [
+    ("draw", ()), ("set_bgcolor", ("red",)), ("set_fontcolor", ("red",)), ("__init__", ()),
+    ("dragEnterEvent", (FakeEvent(urls=["/d/a.csv"]),)), ("dragLeaveEvent", (None,))])
+def test_foreign_or_uninitialised_self_raises_cleanly(mod, qapp, name, args):
+    odd = [None, 1, Weird()]
+    if name != "__init__":  # an instance whose initialiser never ran
+        odd += [cls.__new__(cls) for cls in (mod._MPLDragWidget, mod.GeometryModelFigure)]
+    for obj in odd:
+        with pytest.raises((TypeError, AttributeError, LookupError)):
+            vars(mod._MPLDragWidget)[name](obj, *args)
+
+
+@pytest.mark.parametrize("operation,repeats", [("construct", 100), ("draw", 200), ("drag", 200),
+                                               ("colours", 3000), ("bad-call", 3000)])
+def test_repeated_operations_do_not_leak(mod, canvas, label, operation, repeats):
+    w, colour, geom_only, gcontrols = canvas, (0.25, 0.5, 0.75), object(), object()
+    ev_label, ev_file = FakeEvent(label()), FakeEvent(urls=["/d/a.csv"])
+
+    def construct():
+        for made in (mod._MPLDragWidget(geom_only=geom_only, parent=None),
+                     mod.GeometryModelFigure(None, gcontrols, geom_only)):
+            made.deleteLater()
+        QtCore.QCoreApplication.sendPostedEvents(None, QtCore.QEvent.Type.DeferredDelete)
+    operation = {
+        "construct": construct, "draw": lambda: type(w).draw(self=w),
+        # every parameter by keyword somewhere: each method accepts that too
+        "drag": lambda: (w.dragEnterEvent(ev_label), w.dragEnterEvent(e=ev_file),
+                         w.dragLeaveEvent(e=ev_label), ev_label.log.clear(), ev_file.log.clear()),
+        "colours": lambda: (w.set_bgcolor(c=colour), type(w).set_fontcolor(c=colour, self=w)),
+        "bad-call": lambda: pytest.raises(TypeError, w.set_bgcolor, colour, colour),
+    }[operation]
+    probes, counts = [colour, geom_only, gcontrols, ev_label, ev_file, w], []
+    for n in (20, repeats):  # warm up, then measure
+        for _ in range(n):
+            operation()
+        for module in (matplotlib.text, matplotlib.font_manager):  # text-metric memo caches
+            for value in vars(module).values():
+                getattr(value, "cache_clear", lambda: None)()
+        gc.collect()
+        counts.append([len(gc.get_objects())] + [sys.getrefcount(p) for p in probes])
+    assert counts[1][0] - counts[0][0] < 150 and counts[1][1:] == counts[0][1:]

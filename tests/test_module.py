@@ -1,0 +1,221 @@
+"""The module's method objects; import effects, guards, failures and the developer
+block, each in a fresh interpreter."""
+import subprocess
+import sys
+import textwrap
+import types
+
+import pytest
+
+from conftest import MODNAME
+
+GLOBALS = ["is_dark", "_SavableFigure", "GeometryLabelDraggable", "plt", "FigureCanvas",
+           "QtWidgets", "QtCore", "QtGui", "mpl", "_MPLDragWidget", "GeometryModelFigure"]
+METHODS = {  # a method's own signature line: its __defaults__
+    "_MPLDragWidget.__init__(self, parent=None, geom_only=False)": (None, False),
+    "_MPLDragWidget.dragEnterEvent(self, e)": None,
+    "_MPLDragWidget.dragLeaveEvent(self, e)": None,
+    "_MPLDragWidget.draw(self)": None,
+    "_MPLDragWidget.set_bgcolor(self, c)": None,
+    "_MPLDragWidget.set_fontcolor(self, c)": None,
+    "GeometryModelFigure.__init__(self, parent, gcontrols, geom_only=False)": (False,),
+    "GeometryModelFigure.set_selection(self, i)": None,
+}
+
+
+@pytest.mark.parametrize("doc", METHODS)
+def test_method_objects(mod, doc):
+    qualname = doc[:doc.index("(")]
+    cls, name = getattr(mod, qualname.split(".")[0]), qualname.split(".")[1]
+    f = vars(cls)[name]
+    assert (f.__name__, f.__qualname__, f.__module__, f.__doc__) == (name, qualname, MODNAME, doc)
+    assert getattr(f, "__defaults__", None) == METHODS[doc]
+    # a descriptor like a def-function: itself from the class, a bound method from an instance
+    assert getattr(cls, name) is f and f.__get__(None, cls) is f
+    bound = f.__get__(mod)
+    assert type(bound) is types.MethodType and (bound.__func__, bound.__self__) == (f, mod)
+
+
+PRELUDE = f"""
+import importlib, sys, traceback
+NAME, GLOBALS = {MODNAME!r}, {GLOBALS!r}
+
+def bound(m):
+    return [k for k in vars(m) if not k.startswith("__")]
+
+def raises(exc_type, fn, *args):
+    try:
+        fn(*args)
+    except exc_type as e:
+        return e
+    raise AssertionError(f"{{fn}}{{args}} succeeded")
+
+def fails(exc_type, text):
+    e = raises(exc_type, importlib.import_module, NAME)
+    assert str(e) == text, str(e)
+    tb = [x for x in traceback.extract_tb(e.__traceback__) if x.name == "init " + NAME]
+    assert [(x.filename, x.lineno > 0) for x in tb] == [("src/module.cpp", True)], tb
+    assert NAME not in sys.modules
+"""
+
+
+def run(body):
+    """Runs ``body`` after PRELUDE in a fresh interpreter; it must finish cleanly."""
+    proc = subprocess.run([sys.executable, "-c", PRELUDE + textwrap.dedent(body) + "\nprint('OK')"],
+                          capture_output=True, text=True, timeout=120, cwd="/")
+    assert proc.returncode == 0 and proc.stdout.rstrip().endswith("OK"), proc.stdout + proc.stderr
+
+
+def test_import_binds_globals_in_order_sets_rcparams_once_and_is_final():
+    run("""
+    import matplotlib, matplotlib.pyplot  # pyplot resets rcParams when first loaded
+    import PySide6, zentrope.widgets.style as style, zentrope.widgets.library.labels as labels
+    from zentrope.widgets._basic.mpl import _SavableFigure
+    from matplotlib.backends.backend_qtagg import FigureCanvasQTAgg
+    rc, log = matplotlib.rcParams, []
+    RcParams = type(rc)
+    setitem = RcParams.__setitem__
+    def logging_setitem(self, key, value):
+        if key in ("figure.dpi", "figure.autolayout"):
+            log.append((key, value, type(value), bound(sys.modules[NAME])))
+        setitem(self, key, value)
+    RcParams.__setitem__ = logging_setitem
+    import zentrope.widgets.models.gmodel.mpl as m
+    RcParams.__setitem__ = setitem
+    assert log == [("figure.dpi", 100, int, GLOBALS[:9]),
+                   ("figure.autolayout", False, bool, GLOBALS[:9])], log
+    W, G = m._MPLDragWidget, m.GeometryModelFigure
+    assert bound(m) == GLOBALS and [getattr(m, k) for k in GLOBALS] == [
+        style.is_dark, _SavableFigure, labels.GeometryLabelDraggable, matplotlib.pyplot,
+        FigureCanvasQTAgg, PySide6.QtWidgets, PySide6.QtCore, PySide6.QtGui, matplotlib, W, G]
+    assert [(c.__qualname__, c.__module__, c.__doc__) for c in (W, G)] == [
+        ("_MPLDragWidget", NAME, None), ("GeometryModelFigure", NAME, None)]
+    assert (m.__name__, m.__doc__) == (NAME, None)
+    # imported again after removal: the same object, and nothing runs again
+    rc["figure.dpi"], rc["figure.autolayout"] = 72, True
+    del sys.modules[NAME]
+    assert importlib.import_module(NAME) is m and sys.modules[NAME] is m
+    assert rc["figure.dpi"] == 72 and rc["figure.autolayout"] is True and bound(m) == GLOBALS
+    """)
+
+
+def test_failed_imports_leave_nothing_behind_and_a_retry_succeeds():
+    run("""
+    import types, warnings, matplotlib
+    from zentrope.widgets import style
+    from PySide6 import QtWidgets
+    rc, is_dark = matplotlib.rcParams, style.is_dark
+    rc["figure.dpi"] = 72
+    sys.version = "3.11.4 (main) [GCC]"  # the running version is read from here
+    TEXT = f"compile time Python version 3.10 of module '{NAME}' does not match runtime version 3.11"
+    warnings.simplefilter("error")
+    fails(RuntimeWarning, TEXT)
+    warnings.simplefilter("ignore")
+    del style.is_dark
+    fails(ImportError, "cannot import name is_dark")
+    assert rc["figure.dpi"] == 72
+    # an already loaded submodule of that name stands in for the missing attribute
+    sub = sys.modules[style.__name__ + ".is_dark"] = types.ModuleType(style.__name__ + ".is_dark")
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        import zentrope.widgets.models.gmodel.mpl as m
+    assert [str(w.message) for w in caught if w.category is RuntimeWarning] == [TEXT], caught
+    assert m.is_dark is sub and bound(m) == GLOBALS and rc["figure.dpi"] == 100
+    m.is_dark, app = is_dark, QtWidgets.QApplication([])
+    assert m.GeometryModelFigure(None, None).artists == []
+    """)
+
+
+CLASS_PROTOCOL = """
+import matplotlib
+from matplotlib.backends import backend_qtagg
+from zentrope.widgets._basic import mpl as basic
+from PySide6 import QtWidgets
+
+prepared, entries_asked = [], []
+class Namespace(dict):
+    def __setitem__(self, key, value):
+        prepared[-1].append(key)
+        super().__setitem__(key, value)
+class Meta1(type(backend_qtagg.FigureCanvasQTAgg)):
+    @classmethod
+    def __prepare__(mcls, name, bases, **kwargs):
+        prepared.append([mcls, name, bases, kwargs])
+        return Namespace()
+class Meta2(Meta1):
+    pass
+class Entry:
+    def __mro_entries__(self, bases):
+        entries_asked.append(bases)
+        return (Mixin,)
+
+Canvas = Meta1("FigureCanvasQTAgg", (backend_qtagg.FigureCanvasQTAgg,), {})
+Mixin, entry = Meta2("_SavableFigure", (basic._SavableFigure,), {}), Entry()
+backend_qtagg.FigureCanvasQTAgg = Canvas
+if CASE == "conflict":
+    basic._SavableFigure = type("OtherMeta", (type,), {})("_SavableFigure", (), {})
+    matplotlib.rcParams["figure.dpi"] = 72
+    fails(TypeError, "metaclass conflict: the metaclass of a derived class must be a "
+                     "(non-strict) subclass of the metaclasses of all its bases")
+    assert matplotlib.rcParams["figure.dpi"] == 100  # set before the classes are made
+basic._SavableFigure = entry if CASE == "mro-entries" else Mixin
+prepared.clear()
+import zentrope.widgets.models.gmodel.mpl as m
+W, G = m._MPLDragWidget, m.GeometryModelFigure
+assert prepared == [
+    [Meta1, "_MPLDragWidget", (Canvas,), {}, "__module__", "__qualname__", "__init__",
+     "dragEnterEvent", "dragLeaveEvent", "draw", "set_bgcolor", "set_fontcolor"],
+    [Meta2, "GeometryModelFigure", (W, Mixin), {}, "__module__", "__qualname__", "geom_dropped",
+     "csv_dropped", "__init__", "add_element", "clear", "dropEvent", "remove_element",
+     "set_artist_value", "set_selection"] + ["__orig_bases__"] * (CASE == "mro-entries")], prepared
+assert entries_asked == [(W, entry)] * (CASE == "mro-entries")
+assert vars(G).get("__orig_bases__", (W, entry)) == (W, entry) and "__orig_bases__" not in vars(W)
+assert type(W) is Meta1 and type(G) is Meta2 and G.__bases__ == (W, Mixin)
+app = QtWidgets.QApplication([])
+assert isinstance(G(None, None), Mixin)
+"""
+
+
+@pytest.mark.parametrize("case", ["plain", "mro-entries", "conflict"])
+def test_class_creation_follows_the_interpreter_protocol(case):
+    run(f"CASE = {case!r}\n" + CLASS_PROTOCOL)
+
+
+def test_guards_refuse_a_second_module_object_and_a_second_interpreter():
+    run("""
+    import importlib.util, matplotlib, _xxsubinterpreters as interpreters
+    spec = importlib.util.find_spec(NAME)
+    a, b = importlib.util.module_from_spec(spec), importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(a)
+    assert str(raises(RuntimeError, spec.loader.exec_module, b)) == (
+        "Module 'mpl' has already been imported. Re-initialisation is not supported.")
+    assert sys.modules[NAME] is a and bound(a) == GLOBALS and bound(b) == []
+    matplotlib.rcParams["figure.dpi"] = 72
+    spec.loader.exec_module(a)  # the first object again: nothing runs
+    assert matplotlib.rcParams["figure.dpi"] == 72 and importlib.util.module_from_spec(spec) is a
+    text = str(raises(interpreters.RunFailedError, interpreters.run_string,
+                      interpreters.create(), "import " + NAME))
+    assert "ImportError" in text and ("Interpreter change detected - this module can only be "
+                                      "loaded into one interpreter per process.") in text, text
+    """)
+
+
+def test_developer_block_runs_when_the_main_program_flag_is_set():
+    run("""
+    import ctypes, importlib.util
+    lib = ctypes.CDLL(importlib.util.find_spec(NAME).origin)
+    ctypes.c_int.in_dll(lib, "zentrope_mpl_main").value = 1
+    import zentrope._dev as dev
+    from zentrope.widgets._basic.mpl import MPLWidget
+    calls = []
+    def fake_exec(self, *args, **kwargs):
+        m = sys.modules[NAME]
+        calls.append((self is m.app, args, kwargs, m.widget.isVisible()))
+    dev.ZentropeApplication.exec = fake_exec
+    m = importlib.import_module(NAME)
+    assert m.__name__ == "__main__" and sys.modules[NAME] is m
+    assert bound(m) == GLOBALS + ["ZentropeApplication", "MPLWidget", "app", "widget"], bound(m)
+    assert calls == [(True, (), {}, True)], calls
+    assert (type(m.app), type(m.widget), m.widget.parent()) == (dev.ZentropeApplication, MPLWidget, None)
+    assert [list(ln.get_ydata()) for ln in m.widget.ax.lines] == [[0, 8, 3, 21, 18, 33]]
+    """)
