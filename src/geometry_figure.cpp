@@ -12,8 +12,8 @@ const Constants& C = rt().consts;
 
 // for a in entry: a.remove()
 void remove_artists(Borrowed entry) {
-    Ref it = iter(entry);
-    for (Ref artist; next(it, artist);) call_method(artist, N.remove);
+    Iteration it(entry);
+    for (Ref artist; it.next(artist);) call_method(artist, N.remove);
 }
 
 // def __init__(self, parent, gcontrols, geom_only=False)
@@ -43,8 +43,8 @@ void add_element(const Frame& f) {
 // def clear(self)
 void clear(const Frame& f) {
     PyObject* self = f.self();
-    Ref entries = iter(getattr(self, N.artists));
-    for (Ref entry; next(entries, entry);) remove_artists(entry);
+    Iteration entries(getattr(self, N.artists));
+    for (Ref entry; entries.next(entry);) remove_artists(entry);
     setattr(self, N.artists, check(PyList_New(0)));
     call_method(self, N.draw);
 }
@@ -80,10 +80,10 @@ void remove_element(const Frame& f) {
     PyObject* self = f.self();
     PyObject* ind = f.arg(1);
     PyObject* ind_new = f.arg(2);
-    if (!truth(compare(ind, C.int_0, Py_GE))) return;
+    if (!compare_int(ind, C.int_0, 0, Py_GE)) return;
     remove_artists(getitem(getattr(self, N.artists), ind));
     call_method(getattr(self, N.artists), N.pop, {ind});
-    if (truth(compare(ind_new, C.int_0, Py_GE)))
+    if (compare_int(ind_new, C.int_0, 0, Py_GE))
         call_method(self, N.set_selection, {ind_new});
     else
         call_method(self, N.draw);
@@ -94,15 +94,15 @@ void set_artist_value(const Frame& f) {
     PyObject* self = f.self();
     PyObject* ind = f.arg(1);
     PyObject* y = f.arg(2);
-    if (truth(compare(getattr(y, N.ndim), C.int_1, Py_EQ))) {
+    if (compare_int(getattr(y, N.ndim), C.int_1, 1, Py_EQ)) {
         // self.artists[ind][0].set_ydata(y)
         Ref first = getitem(getitem(getattr(self, N.artists), ind), C.int_0);
         call_method(first, N.set_ydata, {y});
     } else {
         // for aa, yy in zip(self.artists[ind], y): aa.set_ydata(yy)
         Ref entry = getitem(getattr(self, N.artists), ind);
-        Ref pairs = iter(call(rt().builtin_zip, {entry, y}));
-        for (Ref pair; next(pairs, pair);) {
+        Iteration pairs(call(rt().builtin_zip, {entry, y}));
+        for (Ref pair; pairs.next(pair);) {
             Ref aa, yy;
             unpack2(pair, aa, yy);
             call_method(aa, N.set_ydata, {yy});
@@ -114,8 +114,8 @@ void set_artist_value(const Frame& f) {
 // def set_selection(self, i)
 void set_selection(const Frame& f) {
     PyObject* self = f.self();
-    Ref entries = iter(getattr(self, N.artists));
-    for (Ref a; next(entries, a);) {
+    Iteration entries(getattr(self, N.artists));
+    for (Ref a; entries.next(a);) {
         // plt.setp(a, color="0.7", lw=1, zorder=0)
         Method setp = method(f.global(N.plt), N.setp);
         call(setp, {a, C.str_grey, C.int_1, C.int_0}, C.kw_style);

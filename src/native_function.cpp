@@ -29,6 +29,11 @@ namespace {
 
 PyTypeObject* g_type = nullptr;
 
+// Depth of nested native method calls on this thread (initial-exec: a plain
+// thread-pointer access, no call).
+constexpr int kFreeDepth = 32;
+[[gnu::tls_model("initial-exec")]] thread_local int t_native_depth = 0;
+
 inline NativeFunction* as_fn(PyObject* o) { return reinterpret_cast<NativeFunction*>(o); }
 
 // --- argument binding, with CPython 3.10's rules and messages -------------
@@ -140,11 +145,23 @@ bool bind(NativeFunction* f, PyObject* const* args, size_t nargsf, PyObject* kwn
 PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     NativeFunction* f = as_fn(callable);
     PyObject* bound[kMaxParams];
-    if (!bind(f, args, nargsf, kwnames, bound)) return nullptr;
-    if (Py_EnterRecursiveCall(" while calling a native method")) return nullptr;
+    PyObject* const* frame_args = args;  // exactly the parameters, by position: nothing to bind
+    if (kwnames || PyVectorcall_NARGS(nargsf) != f->spec->nparams) {
+        if (!bind(f, args, nargsf, kwnames, bound)) return nullptr;
+        frame_args = bound;
+    }
+    // Native methods call each other through Python (self.draw(), ...); a
+    // cycle of them must end in RecursionError, not a stack overflow. The
+    // nesting of ordinary use (a few levels) is counted here alone; past
+    // kFreeDepth every call also counts towards the interpreter's limit.
+    const bool counted = ++t_native_depth > kFreeDepth;
+    if (counted && Py_EnterRecursiveCall(" while calling a native method")) {
+        --t_native_depth;
+        return nullptr;
+    }
     PyObject* result = nullptr;
     try {
-        f->spec->body(Frame(f, bound));
+        f->spec->body(Frame(f, frame_args));
         result = Py_NewRef(Py_None);
     } catch (const PyError& e) {
         if (!PyErr_Occurred())
@@ -155,7 +172,8 @@ PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf
     } catch (...) {
         PyErr_Format(PyExc_SystemError, "unexpected C++ exception in %U", f->qualname);
     }
-    Py_LeaveRecursiveCall();
+    if (counted) Py_LeaveRecursiveCall();
+    --t_native_depth;
     return result;
 }
 
@@ -345,6 +363,16 @@ Ref Frame::import_from(PyObject* modname, PyObject* fromlist, PyObject* name, Lo
     if (!fn_->globals) {
         PyErr_SetString(PyExc_SystemError, "native method called after its module namespace was cleared");
         raise(where);
+    }
+    // A module that is loaded and initialised and has the name is what the
+    // import would return; serve it from the table of loaded modules without
+    // the import system's package-path look-ups.
+    Ref loaded = Ref::steal(PyImport_GetModule(modname));
+    if (loaded.is_null()) {
+        if (PyErr_Occurred()) raise(where);
+    } else if (loaded.get() != Py_None) {
+        PyObject* value = nullptr;
+        if (check(_PyObject_LookupAttr(loaded.get(), name, &value), where)) return Ref::steal(value);
     }
     Ref module = check(PyImport_ImportModuleLevelObject(modname, fn_->globals, nullptr, fromlist, 0), where);
     return import_name(module, name, where);

@@ -5,6 +5,7 @@
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+#include <longintrepr.h>
 
 #include <cstddef>
 #include <initializer_list>
@@ -72,11 +73,15 @@ inline int check(int status, Loc where = Loc::current()) {
 
 // Python truth test; can fail.
 inline bool truth(Borrowed o, Loc where = Loc::current()) {
+    if (o.p == Py_True) return true;
+    if (o.p == Py_False || o.p == Py_None) return false;
     return check(PyObject_IsTrue(o.p), where) != 0;
 }
 
+// `name` is always an exact str here, so the type's slot is called directly.
 inline Ref getattr(Borrowed o, PyObject* name, Loc where = Loc::current()) {
-    return check(PyObject_GetAttr(o.p, name), where);
+    getattrofunc slot = Py_TYPE(o.p)->tp_getattro;
+    return check(slot ? slot(o.p, name) : PyObject_GetAttr(o.p, name), where);
 }
 
 inline void setattr(Borrowed o, PyObject* name, Borrowed value, Loc where = Loc::current()) {
@@ -95,19 +100,70 @@ inline Ref compare(Borrowed a, Borrowed b, int op, Loc where = Loc::current()) {
     return check(PyObject_RichCompare(a.p, b.p, op), where);
 }
 
-inline Ref iter(Borrowed o, Loc where = Loc::current()) {
-    return check(PyObject_GetIter(o.p), where);
+// The truth of `a <op> b` where b is the small int constant `value` (the
+// object `b`): exact ints are compared directly, as int's own comparison
+// would; anything else goes through the rich comparison and a truth test.
+inline bool compare_int(Borrowed a, PyObject* b, long value, int op, Loc where = Loc::current()) {
+    if (PyLong_CheckExact(a.p)) {
+        // |value| fits one digit, so any int of more digits lies beyond it.
+        const Py_ssize_t size = Py_SIZE(a.p);
+        const auto* digits = reinterpret_cast<PyLongObject*>(a.p)->ob_digit;
+        int sign;
+        if (size > 1 || size < -1) {
+            sign = size > 0 ? 1 : -1;
+        } else {
+            const long v = size == 0 ? 0 : (size > 0 ? 1 : -1) * static_cast<long>(digits[0]);
+            sign = (v > value) - (v < value);
+        }
+        switch (op) {
+            case Py_LT: return sign < 0;
+            case Py_LE: return sign <= 0;
+            case Py_EQ: return sign == 0;
+            case Py_NE: return sign != 0;
+            case Py_GT: return sign > 0;
+            default: return sign >= 0;
+        }
+    }
+    return truth(compare(a, b, op, where), where);
 }
 
-// Advances an iterator; false when it is exhausted.
-inline bool next(Borrowed it, Ref& out, Loc where = Loc::current()) {
-    out = Ref::steal(PyIter_Next(it.p));
-    if (out.is_null()) {
-        if (PyErr_Occurred()) raise(where);
-        return false;
+// An iteration, as a for loop runs it. An exact list is walked by index, as
+// its own iterator would (the length is read at each step); anything else
+// through its iterator.
+class Iteration {
+public:
+    explicit Iteration(Borrowed o, Loc where = Loc::current()) {
+        if (PyList_CheckExact(o.p)) {
+            obj_ = Ref::borrow(o.p);
+            index_ = 0;
+        } else {
+            obj_ = check(PyObject_GetIter(o.p), where);
+        }
     }
-    return true;
-}
+
+    // The next item; false when exhausted.
+    bool next(Ref& out, Loc where = Loc::current()) {
+        if (index_ >= 0) {
+            if (!obj_.is_null() && index_ < PyList_GET_SIZE(obj_.get())) {
+                out = Ref::borrow(PyList_GET_ITEM(obj_.get(), index_++));
+                return true;
+            }
+            obj_ = Ref();  // an exhausted list iterator lets go of its list
+            out = Ref();
+            return false;
+        }
+        out = Ref::steal(PyIter_Next(obj_.get()));
+        if (out.is_null()) {
+            if (PyErr_Occurred()) raise(where);
+            return false;
+        }
+        return true;
+    }
+
+private:
+    Ref obj_;
+    Py_ssize_t index_ = -1;  // >= 0: walking a list
+};
 
 // A method found on an object the way the interpreter's method-call opcode
 // finds it: either an unbound function plus the object to pass as first
@@ -124,12 +180,42 @@ inline Method method(Borrowed o, PyObject* name, Loc where = Loc::current()) {
     return Method{Ref::steal(found), unbound ? o.p : nullptr};
 }
 
+namespace detail {
+// Room for the longest call the module makes, plus the slot that
+// PY_VECTORCALL_ARGUMENTS_OFFSET lets the callee borrow.
+constexpr std::size_t kMaxArgs = 8;
+
+inline Ref vectorcall(PyObject* callable, PyObject* first, std::initializer_list<Borrowed> args, PyObject* kwnames,
+                      Loc where) {
+    PyObject* buf[kMaxArgs + 2];
+    std::size_t n = 0;
+    if (first) buf[1 + n++] = first;
+    if (args.size() + n > kMaxArgs) {
+        PyErr_SetString(PyExc_SystemError, "too many arguments for a native call");
+        raise(where);
+    }
+    for (const Borrowed& a : args) buf[1 + n++] = a.p;
+    const std::size_t nkw = kwnames ? static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)) : 0;
+    const std::size_t nargs = n - nkw;
+    // Straight through the callee's vectorcall slot where it has one; a NULL
+    // result without an exception is caught at the method boundary.
+    const std::size_t nargsf = nargs | PY_VECTORCALL_ARGUMENTS_OFFSET;
+    if (vectorcallfunc slot = PyVectorcall_Function(callable)) return check(slot(callable, buf + 1, nargsf, kwnames), where);
+    return check(PyObject_Vectorcall(callable, buf + 1, nargsf, kwnames), where);
+}
+}  // namespace detail
+
 // Vectorcall with positional arguments followed by keyword values; kwnames is
 // a tuple of keyword names made once, or NULL.
-Ref call(Borrowed callable, std::initializer_list<Borrowed> args = {}, PyObject* kwnames = nullptr,
-         Loc where = Loc::current());
-Ref call(const Method& m, std::initializer_list<Borrowed> args = {}, PyObject* kwnames = nullptr,
-         Loc where = Loc::current());
+inline Ref call(Borrowed callable, std::initializer_list<Borrowed> args = {}, PyObject* kwnames = nullptr,
+                Loc where = Loc::current()) {
+    return detail::vectorcall(callable.p, nullptr, args, kwnames, where);
+}
+
+inline Ref call(const Method& m, std::initializer_list<Borrowed> args = {}, PyObject* kwnames = nullptr,
+                Loc where = Loc::current()) {
+    return detail::vectorcall(m.callable.get(), m.self, args, kwnames, where);
+}
 
 // o.name(*args): lookup then call. Use only where the arguments are already
 // evaluated (the interpreter looks the method up before evaluating them).

@@ -1,6 +1,6 @@
 #include "runtime.hpp"
 
-#include <array>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -10,26 +10,6 @@ namespace {
 
 Runtime g_runtime;
 bool g_names_made = false;
-
-// Room for the longest call the module makes, plus the slot that
-// PY_VECTORCALL_ARGUMENTS_OFFSET lets the callee borrow.
-constexpr std::size_t kMaxArgs = 8;
-
-Ref vectorcall(PyObject* callable, PyObject* first, std::initializer_list<Borrowed> args,
-               PyObject* kwnames, Loc where) {
-    std::array<PyObject*, kMaxArgs + 2> buf{};
-    std::size_t n = 0;
-    if (first) buf[1 + n++] = first;
-    if (args.size() + n > kMaxArgs) {
-        PyErr_SetString(PyExc_SystemError, "too many arguments for a native call");
-        raise(where);
-    }
-    for (const Borrowed& a : args) buf[1 + n++] = a.p;
-    std::size_t nkw = kwnames ? static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)) : 0;
-    return check(PyObject_Vectorcall(callable, buf.data() + 1, (n - nkw) | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                     kwnames),
-                 where);
-}
 
 PyObject* intern(const char* s) {
     PyObject* o = PyUnicode_InternFromString(s);
@@ -142,30 +122,22 @@ void init_runtime(PyObject* builtins) {
     Py_XSETREF(g_runtime.builtin_zip, zip_.release());
 }
 
-Ref call(Borrowed callable, std::initializer_list<Borrowed> args, PyObject* kwnames, Loc where) {
-    return vectorcall(callable.p, nullptr, args, kwnames, where);
-}
-
-Ref call(const Method& m, std::initializer_list<Borrowed> args, PyObject* kwnames, Loc where) {
-    return vectorcall(m.callable.get(), m.self, args, kwnames, where);
-}
-
 void unpack2(Borrowed pair, Ref& first, Ref& second, Loc where) {
     if (PyTuple_CheckExact(pair.p) && PyTuple_GET_SIZE(pair.p) == 2) {
         first = Ref::borrow(PyTuple_GET_ITEM(pair.p, 0));
         second = Ref::borrow(PyTuple_GET_ITEM(pair.p, 1));
         return;
     }
-    Ref it = iter(pair, where);
+    Iteration it(pair, where);
     Ref items[2];
     for (int i = 0; i < 2; ++i) {
-        if (!next(it, items[i], where)) {
+        if (!it.next(items[i], where)) {
             PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", i);
             raise(where);
         }
     }
     Ref extra;
-    if (next(it, extra, where)) {
+    if (it.next(extra, where)) {
         PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
         raise(where);
     }
@@ -192,10 +164,36 @@ Ref import_name(Borrowed module, PyObject* name, Loc where) {
     raise(where);
 }
 
+// Global look-ups are cached on the versions of the two dicts: a dict's
+// version changes with every change to it and is unique across dicts, so an
+// entry is valid exactly while neither namespace has changed, and its value
+// (borrowed) is still held by the dict it came from.
+namespace {
+struct GlobalCacheEntry {
+    PyObject* globals = nullptr;
+    PyObject* name = nullptr;
+    uint64_t globals_version = 0;
+    uint64_t builtins_version = 0;
+    PyObject* value = nullptr;
+};
+GlobalCacheEntry g_global_cache[64];
+
+uint64_t version_of(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
+}  // namespace
+
 Ref lookup_global(PyObject* globals, PyObject* name, Loc where) {
+    GlobalCacheEntry& entry = g_global_cache[(reinterpret_cast<std::uintptr_t>(name) >> 4) % 64];
+    const uint64_t globals_version = version_of(globals);
+    const uint64_t builtins_version = version_of(g_runtime.builtins);
+    if (entry.name == name && entry.globals == globals && entry.globals_version == globals_version &&
+        entry.builtins_version == builtins_version)
+        return Ref::borrow(entry.value);
     PyObject* value = PyDict_GetItemWithError(globals, name);
     if (!value && !PyErr_Occurred()) value = PyDict_GetItemWithError(g_runtime.builtins, name);
-    if (value) return Ref::borrow(value);
+    if (value) {
+        entry = GlobalCacheEntry{globals, name, globals_version, builtins_version, value};
+        return Ref::borrow(value);
+    }
     if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
     raise(where);
 }
