@@ -22,16 +22,14 @@ def mod():
 
 
 @pytest.fixture
-def fake_is_dark(mod, monkeypatch):
-    """Replaces the global ``is_dark``: logs its calls in ``.args``, returns ``.result``."""
+def fake_is_dark(mod, monkeypatch):  # the global is_dark: logs calls in .args, returns .result
     fake = SimpleNamespace(args=[], result=False)
     monkeypatch.setattr(mod, "is_dark", lambda *a, **k: (fake.args.append((a, k)), fake.result)[1])
     return fake
 
 
 @pytest.fixture
-def make_canvas(mod, qapp):
-    """Builds widgets of the module (or of ``cls``) and disposes of them afterwards."""
+def make_canvas(mod, qapp):  # builds canvases (or cls) and disposes of them afterwards
     made = []
 
     def make(*args, cls=None, **kwargs):
@@ -54,8 +52,7 @@ def canvas(make_canvas):
 
 
 @pytest.fixture
-def renders():
-    """``renders(w)`` counts the renders of ``w``'s figure from now on, in ``.count``."""
+def renders():  # renders(w) counts the renders of w's figure from now on, in .count
     figs = []
 
     def start(w):
@@ -73,8 +70,7 @@ def renders():
         del fig.draw
 
 
-def axes_centre_rgba(w):
-    """RGBA bytes of the last render at the centre of the canvas's axes."""
+def axes_centre_rgba(w):  # RGBA bytes of the last render at the centre of the axes
     buf = np.asarray(w.buffer_rgba())
     x0, y0, aw, ah = w.ax.get_position().bounds
     row, col = int((1 - (y0 + ah / 2)) * buf.shape[0]), int((x0 + aw / 2) * buf.shape[1])
@@ -89,8 +85,7 @@ def same_pixel(a, b, tol=2):
     return all(abs(x - y) <= tol for x, y in zip(a, b))
 
 
-class _Logged:
-    """Logs each method call as (name, args, kwargs); unknown ones as ``tag + name``."""
+class _Logged:  # logs each method call as (name, args, kwargs); unknown ones as tag + name
 
     def __init__(self, log, tag, **answers):
         self._log, self._tag, self._answers = log, tag, answers
@@ -107,8 +102,8 @@ class _Logged:
 
 
 class FakeEvent(_Logged):
-    """Duck-typed drag event; ``log`` holds every call made on it, its mime data and
-    URLs. ``on_accept`` runs when the handler calls ``accept()``."""
+    # A duck-typed drag event; log holds every call made on it, on its mime data and
+    # its URLs. on_accept runs when the handler calls accept().
 
     def __init__(self, source=None, urls=(), on_accept=None):
         self.log = []
@@ -122,8 +117,7 @@ class FakeEvent(_Logged):
         return [entry[0] for entry in self.log]
 
 
-def make_mime(source=None, paths=(), urls=()):
-    """A real QMimeData, parented to ``source`` when given, carrying file URLs."""
+def make_mime(source=None, paths=(), urls=()):  # a real QMimeData, parented to source if given
     mime = QtCore.QMimeData()
     if source is not None:
         mime.setParent(source)
@@ -134,17 +128,17 @@ def make_mime(source=None, paths=(), urls=()):
 
 
 def send_drag_enter(widget, mime):
-    ev = QtGui.QDragEnterEvent(QtCore.QPoint(10, 10), QtCore.Qt.DropAction.CopyAction, mime,
-                               QtCore.Qt.MouseButton.LeftButton, QtCore.Qt.KeyboardModifier.NoModifier)
+    Qt = QtCore.Qt
+    ev = QtGui.QDragEnterEvent(QtCore.QPoint(10, 10), Qt.DropAction.CopyAction, mime,
+                               Qt.MouseButton.LeftButton, Qt.KeyboardModifier.NoModifier)
     QtWidgets.QApplication.sendEvent(widget, ev)
     return ev
 
 
 @pytest.fixture
-def label(qapp):
-    """``label(name, isgeom)`` makes a library label that is disposed of afterwards."""
-    from zentrope.widgets.library.labels import GeometryLabelDraggable
+def label(qapp):  # label(name, isgeom) makes a library label, disposed of afterwards
+    from zentrope.widgets.library.labels import GeometryLabelDraggable as Label
     made = []
-    yield lambda name="beam", isgeom=True: made.append(GeometryLabelDraggable(name, isgeom)) or made[-1]
+    yield lambda name="beam", isgeom=True: made.append(Label(name, isgeom)) or made[-1]
     for lab in made:
         lab.deleteLater()

@@ -1,5 +1,4 @@
-"""The module's method objects; import effects, guards, failures and the developer
-block, each in a fresh interpreter."""
+"""Method objects; import effects, guards, failures and the developer block (fresh interpreters)."""
 import subprocess
 import sys
 import textwrap
@@ -19,7 +18,6 @@ METHODS = {  # a method's own signature line: its __defaults__
     "_MPLDragWidget.set_bgcolor(self, c)": None,
     "_MPLDragWidget.set_fontcolor(self, c)": None,
     "GeometryModelFigure.__init__(self, parent, gcontrols, geom_only=False)": (False,),
-    "GeometryModelFigure.set_selection(self, i)": None,
 }
 
 
@@ -59,8 +57,7 @@ def fails(exc_type, text):
 """
 
 
-def run(body):
-    """Runs ``body`` after PRELUDE in a fresh interpreter; it must finish cleanly."""
+def run(body):  # runs body after PRELUDE in a fresh interpreter; it must finish cleanly
     proc = subprocess.run([sys.executable, "-c", PRELUDE + textwrap.dedent(body) + "\nprint('OK')"],
                           capture_output=True, text=True, timeout=120, cwd="/")
     assert proc.returncode == 0 and proc.stdout.rstrip().endswith("OK"), proc.stdout + proc.stderr
@@ -72,14 +69,10 @@ def test_import_binds_globals_in_order_sets_rcparams_once_and_is_final():
     import PySide6, zentrope.widgets.style as style, zentrope.widgets.library.labels as labels
     from zentrope.widgets._basic.mpl import _SavableFigure
     from matplotlib.backends.backend_qtagg import FigureCanvasQTAgg
-    rc, log = matplotlib.rcParams, []
-    RcParams = type(rc)
+    rc, log, RcParams = matplotlib.rcParams, [], type(matplotlib.rcParams)
     setitem = RcParams.__setitem__
-    def logging_setitem(self, key, value):
-        if key in ("figure.dpi", "figure.autolayout"):
-            log.append((key, value, type(value), bound(sys.modules[NAME])))
-        setitem(self, key, value)
-    RcParams.__setitem__ = logging_setitem
+    RcParams.__setitem__ = lambda self, key, value: (
+        log.append((key, value, type(value), bound(sys.modules[NAME]))), setitem(self, key, value))
     import zentrope.widgets.models.gmodel.mpl as m
     RcParams.__setitem__ = setitem
     assert log == [("figure.dpi", 100, int, GLOBALS[:9]),
@@ -101,13 +94,12 @@ def test_import_binds_globals_in_order_sets_rcparams_once_and_is_final():
 
 def test_failed_imports_leave_nothing_behind_and_a_retry_succeeds():
     run("""
-    import types, warnings, matplotlib
-    from zentrope.widgets import style
-    from PySide6 import QtWidgets
+    import types, warnings, matplotlib, zentrope.widgets.style as style, PySide6.QtWidgets as Qw
     rc, is_dark = matplotlib.rcParams, style.is_dark
     rc["figure.dpi"] = 72
     sys.version = "3.11.4 (main) [GCC]"  # the running version is read from here
-    TEXT = f"compile time Python version 3.10 of module '{NAME}' does not match runtime version 3.11"
+    TEXT = (f"compile time Python version 3.10 of module '{NAME}' "
+            "does not match runtime version 3.11")
     warnings.simplefilter("error")
     fails(RuntimeWarning, TEXT)
     warnings.simplefilter("ignore")
@@ -121,7 +113,7 @@ def test_failed_imports_leave_nothing_behind_and_a_retry_succeeds():
         import zentrope.widgets.models.gmodel.mpl as m
     assert [str(w.message) for w in caught if w.category is RuntimeWarning] == [TEXT], caught
     assert m.is_dark is sub and bound(m) == GLOBALS and rc["figure.dpi"] == 100
-    m.is_dark, app = is_dark, QtWidgets.QApplication([])
+    m.is_dark, app = is_dark, Qw.QApplication([])
     assert m.GeometryModelFigure(None, None).artists == []
     """)
 
@@ -207,15 +199,13 @@ def test_developer_block_runs_when_the_main_program_flag_is_set():
     ctypes.c_int.in_dll(lib, "zentrope_mpl_main").value = 1
     import zentrope._dev as dev
     from zentrope.widgets._basic.mpl import MPLWidget
-    calls = []
-    def fake_exec(self, *args, **kwargs):
-        m = sys.modules[NAME]
-        calls.append((self is m.app, args, kwargs, m.widget.isVisible()))
-    dev.ZentropeApplication.exec = fake_exec
+    calls = []  # app.exec() runs with the widget shown; the import completes after it
+    dev.ZentropeApplication.exec = lambda self, *a, **k: calls.append(
+        (self is sys.modules[NAME].app, a, k, sys.modules[NAME].widget.isVisible()))
     m = importlib.import_module(NAME)
-    assert m.__name__ == "__main__" and sys.modules[NAME] is m
+    assert m.__name__ == "__main__" and sys.modules[NAME] is m and calls == [(True, (), {}, True)]
     assert bound(m) == GLOBALS + ["ZentropeApplication", "MPLWidget", "app", "widget"], bound(m)
-    assert calls == [(True, (), {}, True)], calls
-    assert (type(m.app), type(m.widget), m.widget.parent()) == (dev.ZentropeApplication, MPLWidget, None)
+    assert (type(m.app), type(m.widget)) == (dev.ZentropeApplication, MPLWidget)
+    assert m.widget.parent() is None
     assert [list(ln.get_ydata()) for ln in m.widget.ax.lines] == [[0, 8, 3, 21, 18, 33]]
     """)
