@@ -152,6 +152,9 @@ public:
             out = Ref();
             return false;
         }
+        // Let go of the previous item first: iterators such as zip's reuse
+        // their result tuple when nobody else holds it.
+        out = Ref();
         out = Ref::steal(PyIter_Next(obj_.get()));
         if (out.is_null()) {
             if (PyErr_Occurred()) raise(where);
