@@ -8,7 +8,6 @@ namespace zen {
 
 namespace {
 
-Runtime g_runtime;
 bool g_names_made = false;
 
 PyObject* intern(const char* s) {
@@ -101,7 +100,7 @@ PyObject* builtin(PyObject* builtins, const char* name) {
 
 }  // namespace
 
-Runtime& rt() { return g_runtime; }
+Runtime g_runtime;
 
 void init_runtime(PyObject* builtins) {
     if (!g_names_made) {
@@ -164,30 +163,12 @@ Ref import_name(Borrowed module, PyObject* name, Loc where) {
     raise(where);
 }
 
-// Global look-ups are cached on the versions of the two dicts: a dict's
-// version changes with every change to it and is unique across dicts, so an
-// entry is valid exactly while neither namespace has changed, and its value
-// (borrowed) is still held by the dict it came from.
-namespace {
-struct GlobalCacheEntry {
-    PyObject* globals = nullptr;
-    PyObject* name = nullptr;
-    uint64_t globals_version = 0;
-    uint64_t builtins_version = 0;
-    PyObject* value = nullptr;
-};
-GlobalCacheEntry g_global_cache[64];
+namespace detail {
+GlobalCacheEntry g_global_cache[kGlobalCacheSize];
 
-uint64_t version_of(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
-}  // namespace
-
-Ref lookup_global(PyObject* globals, PyObject* name, Loc where) {
-    GlobalCacheEntry& entry = g_global_cache[(reinterpret_cast<std::uintptr_t>(name) >> 4) % 64];
+Ref lookup_global_uncached(GlobalCacheEntry& entry, PyObject* globals, PyObject* name, Loc where) {
     const uint64_t globals_version = version_of(globals);
     const uint64_t builtins_version = version_of(g_runtime.builtins);
-    if (entry.name == name && entry.globals == globals && entry.globals_version == globals_version &&
-        entry.builtins_version == builtins_version)
-        return Ref::borrow(entry.value);
     PyObject* value = PyDict_GetItemWithError(globals, name);
     if (!value && !PyErr_Occurred()) value = PyDict_GetItemWithError(g_runtime.builtins, name);
     if (value) {
@@ -197,6 +178,7 @@ Ref lookup_global(PyObject* globals, PyObject* name, Loc where) {
     if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
     raise(where);
 }
+}  // namespace detail
 
 void add_traceback(const char* funcname, const Loc& where) {
     _PyTraceback_Add(funcname, relative_source(where.file_name()), static_cast<int>(where.line()));

@@ -6,6 +6,8 @@
 
 #include "py.hpp"
 
+#include <cstdint>
+
 namespace zen {
 
 #define ZEN_NAMES(X)                                                                      \
@@ -91,12 +93,41 @@ struct Runtime {
     PyObject* builtin_zip = nullptr;
 };
 
+// The runtime; valid after init_runtime() has succeeded once.
+extern Runtime g_runtime;
+inline Runtime& rt() { return g_runtime; }
+
+namespace detail {
+// Global look-ups are cached on the versions of the two dicts: a dict's
+// version changes with every change to it and is unique across dicts, so an
+// entry is valid exactly while neither namespace has changed, and its value
+// (borrowed) is still held by the dict it came from.
+struct GlobalCacheEntry {
+    PyObject* globals = nullptr;
+    PyObject* name = nullptr;
+    uint64_t globals_version = 0;
+    uint64_t builtins_version = 0;
+    PyObject* value = nullptr;
+};
+constexpr std::size_t kGlobalCacheSize = 64;
+extern GlobalCacheEntry g_global_cache[kGlobalCacheSize];
+
+inline uint64_t version_of(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
+
+Ref lookup_global_uncached(GlobalCacheEntry& entry, PyObject* globals, PyObject* name, Loc where);
+}  // namespace detail
+
 // A name as a function body sees it: the module namespace `globals`, then
 // the built-ins, else NameError.
-Ref lookup_global(PyObject* globals, PyObject* name, Loc where = Loc::current());
-
-// The runtime; valid after init_runtime() has succeeded once.
-Runtime& rt();
+inline Ref lookup_global(PyObject* globals, PyObject* name, Loc where = Loc::current()) {
+    detail::GlobalCacheEntry& entry =
+        detail::g_global_cache[(reinterpret_cast<std::uintptr_t>(name) >> 4) % detail::kGlobalCacheSize];
+    if (entry.name == name && entry.globals == globals &&
+        entry.globals_version == detail::version_of(globals) &&
+        entry.builtins_version == detail::version_of(g_runtime.builtins))
+        return Ref::borrow(entry.value);
+    return detail::lookup_global_uncached(entry, globals, name, where);
+}
 
 // Makes names and constants (first call only) and fetches the built-ins.
 void init_runtime(PyObject* builtins);
