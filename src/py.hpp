@@ -22,7 +22,9 @@ struct PyError {
     Loc where;
 };
 
-[[noreturn]] inline void raise(Loc where = Loc::current()) { throw PyError{where}; }
+// Throws PyError; kept out of line and cold so that the error paths stay
+// out of the way of the code around every checked call.
+[[noreturn, gnu::cold, gnu::noinline]] void raise(Loc where = Loc::current());
 
 // An owned (strong) reference. Move-only; releases on destruction.
 class Ref {
@@ -61,13 +63,13 @@ struct Borrowed {
 
 // Result of a C API call returning a new reference (NULL on error).
 inline Ref check(PyObject* result, Loc where = Loc::current()) {
-    if (!result) raise(where);
+    if (!result) [[unlikely]] raise(where);
     return Ref::steal(result);
 }
 
 // Result of a C API call returning a status (-1 on error).
 inline int check(int status, Loc where = Loc::current()) {
-    if (status < 0) raise(where);
+    if (status < 0) [[unlikely]] raise(where);
     return status;
 }
 

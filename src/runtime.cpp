@@ -180,6 +180,8 @@ Ref lookup_global_uncached(GlobalCacheEntry& entry, PyObject* globals, PyObject*
 }
 }  // namespace detail
 
+void raise(Loc where) { throw PyError{where}; }
+
 void add_traceback(const char* funcname, const Loc& where) {
     _PyTraceback_Add(funcname, relative_source(where.file_name()), static_cast<int>(where.line()));
 }
