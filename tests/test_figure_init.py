@@ -52,3 +52,15 @@ def test_signals_are_connectable_qt_signals(mod, make_canvas):
     f.geom_dropped.emit("beam", True)
     f.csv_dropped.emit("/tmp/x.csv")
     assert got == [("geom", "beam", True), ("csv", "/tmp/x.csv")]
+
+
+def test_a_cycle_of_native_calls_ends_in_recursion_error(mod, make_canvas):
+    # clear() calls self.draw(); routed back to clear() the natives would recurse
+    # with no Python frame in between: this must stop cleanly, not overflow the stack.
+    f = make_canvas(None, None, cls=mod.GeometryModelFigure)
+    f.draw = f.clear
+    with pytest.raises(RecursionError):
+        f.clear()
+    del f.draw
+    f.clear()  # still usable
+    assert f.artists == []
