@@ -9,7 +9,9 @@
 
 // Set to nonzero by an embedding host (or the devblock launcher) before the
 // import to run the module as the main program.
-extern "C" __attribute__((visibility("default"))) int zentrope_mpl_main = 0;
+extern "C" {
+__attribute__((visibility("default"))) int zentrope_mpl_main = 0;
+}
 
 namespace zen {
 
