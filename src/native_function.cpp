@@ -29,10 +29,11 @@ namespace {
 
 PyTypeObject* g_type = nullptr;
 
-// Depth of nested native method calls on this thread (initial-exec: a plain
-// thread-pointer access, no call).
+// Depth of nested native method calls on this thread. The default TLS model
+// of a shared object: an initial-exec block could make a dlopen of the module
+// fail once other extensions have used up the static TLS space.
 constexpr int kFreeDepth = 32;
-[[gnu::tls_model("initial-exec")]] thread_local int t_native_depth = 0;
+thread_local int t_native_depth = 0;
 
 inline NativeFunction* as_fn(PyObject* o) { return reinterpret_cast<NativeFunction*>(o); }
 
@@ -142,7 +143,7 @@ bool bind(NativeFunction* f, PyObject* const* args, size_t nargsf, PyObject* kwn
 
 // --- type slots ----------------------------------------------------------------
 
-PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) noexcept {
     NativeFunction* f = as_fn(callable);
     PyObject* bound[kMaxParams];
     PyObject* const* frame_args = args;  // exactly the parameters, by position: nothing to bind
@@ -163,30 +164,24 @@ PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf
     try {
         f->spec->body(Frame(f, frame_args));
         result = Py_NewRef(Py_None);
-    } catch (const PyError& e) {
-        if (!PyErr_Occurred())
-            PyErr_SetString(PyExc_SystemError, "native method failed without setting an exception");
-        add_traceback(PyUnicode_AsUTF8(f->fullname), e.where);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
     } catch (...) {
-        PyErr_Format(PyExc_SystemError, "unexpected C++ exception in %U", f->qualname);
+        translate_exception(PyUnicode_AsUTF8(f->fullname));  // ASCII: its UTF-8 is its data
     }
     if (counted) Py_LeaveRecursiveCall();
     --t_native_depth;
     return result;
 }
 
-PyObject* fn_descr_get(PyObject* self, PyObject* obj, PyObject* /*type*/) {
+PyObject* fn_descr_get(PyObject* self, PyObject* obj, PyObject* /*type*/) noexcept {
     if (obj == nullptr || obj == Py_None) return Py_NewRef(self);
     return PyMethod_New(self, obj);
 }
 
-PyObject* fn_repr(PyObject* self) {
+PyObject* fn_repr(PyObject* self) noexcept {
     return PyUnicode_FromFormat("<native function %U at %p>", as_fn(self)->qualname, self);
 }
 
-int fn_traverse(PyObject* self, visitproc visit, void* arg) {
+int fn_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
     NativeFunction* f = as_fn(self);
     Py_VISIT(Py_TYPE(self));
     Py_VISIT(f->globals);
@@ -195,7 +190,7 @@ int fn_traverse(PyObject* self, visitproc visit, void* arg) {
     return 0;
 }
 
-int fn_clear(PyObject* self) {
+int fn_clear(PyObject* self) noexcept {
     // The defaults (None/False) cannot take part in a cycle and stay, so that
     // binding never sees a missing tuple.
     NativeFunction* f = as_fn(self);
@@ -205,7 +200,7 @@ int fn_clear(PyObject* self) {
     return 0;
 }
 
-void fn_dealloc(PyObject* self) {
+void fn_dealloc(PyObject* self) noexcept {
     NativeFunction* f = as_fn(self);
     PyObject_GC_UnTrack(self);
     if (f->weakreflist) PyObject_ClearWeakRefs(self);
@@ -223,15 +218,30 @@ void fn_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
-PyObject* fn_get_defaults(PyObject* self, void*) {
+PyObject* fn_get_defaults(PyObject* self, void*) noexcept {
     PyObject* d = as_fn(self)->defaults;
     return Py_NewRef(d ? d : Py_None);
 }
 
-PyObject* fn_get_globals(PyObject* self, void*) {
+PyObject* fn_get_globals(PyObject* self, void*) noexcept {
     PyObject* g = as_fn(self)->globals;
     return Py_NewRef(g ? g : Py_None);
 }
+
+// Functions are immutable: a copy is the function itself.
+PyObject* fn_copy(PyObject* self, PyObject*) noexcept { return Py_NewRef(self); }
+PyObject* fn_deepcopy(PyObject* self, PyObject*) noexcept { return Py_NewRef(self); }
+
+// Pickled by reference, as a module-level function is: the qualified name,
+// which pickle resolves from __module__ and checks is this very object.
+PyObject* fn_reduce(PyObject* self, PyObject*) noexcept { return Py_NewRef(as_fn(self)->qualname); }
+
+PyMethodDef fn_methods[] = {
+    {"__copy__", fn_copy, METH_NOARGS, nullptr},
+    {"__deepcopy__", fn_deepcopy, METH_O, nullptr},
+    {"__reduce__", fn_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 PyMemberDef fn_members[] = {
     {"__name__", T_OBJECT, offsetof(NativeFunction, name), READONLY, nullptr},
@@ -259,6 +269,7 @@ PyType_Slot fn_slots[] = {
     {Py_tp_descr_get, reinterpret_cast<void*>(fn_descr_get)},
     {Py_tp_repr, reinterpret_cast<void*>(fn_repr)},
     {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
+    {Py_tp_methods, fn_methods},
     {Py_tp_members, fn_members},
     {Py_tp_getset, fn_getset},
     {0, nullptr},
@@ -372,7 +383,7 @@ Ref Frame::import_from(PyObject* modname, PyObject* fromlist, PyObject* name, Lo
         if (PyErr_Occurred()) raise(where);
     } else if (loaded.get() != Py_None) {
         PyObject* value = nullptr;
-        if (check(_PyObject_LookupAttr(loaded.get(), name, &value), where)) return Ref::steal(value);
+        if (check(lookup_attr(loaded.get(), name, &value), where)) return Ref::steal(value);
     }
     Ref module = check(PyImport_ImportModuleLevelObject(modname, fn_->globals, nullptr, fromlist, 0), where);
     return import_name(module, name, where);

@@ -5,7 +5,9 @@
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+#if PY_VERSION_HEX < 0x030B0000
 #include <longintrepr.h>
+#endif
 
 #include <cstddef>
 #include <initializer_list>
@@ -61,6 +63,75 @@ struct Borrowed {
     Borrowed(const Ref& r) noexcept : p(r.get()) {}
 };
 
+// The pending exception, taken out of the error indicator normalized and
+// with its traceback attached, as the interpreter's own frames leave it. Put
+// back when this goes out of scope; if another exception has been raised in
+// the meantime, the saved one becomes its __context__ instead.
+class SavedError {
+public:
+    SavedError() noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+        value_ = PyErr_GetRaisedException();
+#else
+        PyErr_Fetch(&type_, &value_, &tb_);
+        if (!type_) return;
+        PyErr_NormalizeException(&type_, &value_, &tb_);
+        if (tb_) PyException_SetTraceback(value_, tb_);
+#endif
+    }
+    SavedError(const SavedError&) = delete;
+    SavedError& operator=(const SavedError&) = delete;
+    ~SavedError() {
+        if (!value_) return;
+        if (PyErr_Occurred()) {
+            chain(false);
+            return;
+        }
+        restore();
+    }
+
+    // The exception (borrowed: this holds it), or NULL when none was pending.
+    PyObject* value() const noexcept { return value_; }
+
+    // Raises it again now.
+    void restore() noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+        PyErr_SetRaisedException(std::exchange(value_, nullptr));
+#else
+        PyErr_Restore(std::exchange(type_, nullptr), std::exchange(value_, nullptr), std::exchange(tb_, nullptr));
+#endif
+    }
+
+    // Drops it.
+    void discard() noexcept {
+#if PY_VERSION_HEX < 0x030C0000
+        Py_CLEAR(type_);
+        Py_CLEAR(tb_);
+#endif
+        Py_CLEAR(value_);
+    }
+
+    // Makes it the __cause__ (and __context__) of the exception raised since.
+    void chain_as_cause() noexcept { chain(true); }
+
+private:
+    void chain(bool as_cause) noexcept {
+        if (!value_) return;
+        SavedError raised;
+        if (raised.value_ && raised.value_ != value_) {
+            if (as_cause) PyException_SetCause(raised.value_, Py_NewRef(value_));
+            PyException_SetContext(raised.value_, Py_NewRef(value_));
+        }
+        discard();
+    }
+
+#if PY_VERSION_HEX < 0x030C0000
+    PyObject* type_ = nullptr;
+    PyObject* tb_ = nullptr;
+#endif
+    PyObject* value_ = nullptr;
+};
+
 // Result of a C API call returning a new reference (NULL on error).
 inline Ref check(PyObject* result, Loc where = Loc::current()) {
     if (!result) [[unlikely]] raise(where);
@@ -80,10 +151,17 @@ inline bool truth(Borrowed o, Loc where = Loc::current()) {
     return check(PyObject_IsTrue(o.p), where) != 0;
 }
 
-// `name` is always an exact str here, so the type's slot is called directly.
+// Gives an AttributeError raised while reading `name` from `o` the `.name`
+// and `.obj` that the interpreter's attribute read adds, then throws.
+[[noreturn, gnu::cold, gnu::noinline]] void raise_attribute_error(PyObject* o, PyObject* name, Loc where);
+
+// `name` is always an exact str here, so the type's slot is called directly;
+// a failure gets what PyObject_GetAttr adds to it.
 inline Ref getattr(Borrowed o, PyObject* name, Loc where = Loc::current()) {
     getattrofunc slot = Py_TYPE(o.p)->tp_getattro;
-    return check(slot ? slot(o.p, name) : PyObject_GetAttr(o.p, name), where);
+    PyObject* result = slot ? slot(o.p, name) : PyObject_GetAttr(o.p, name);
+    if (!result) [[unlikely]] raise_attribute_error(o.p, name, where);
+    return Ref::steal(result);
 }
 
 inline void setattr(Borrowed o, PyObject* name, Borrowed value, Loc where = Loc::current()) {
@@ -107,16 +185,24 @@ inline Ref compare(Borrowed a, Borrowed b, int op, Loc where = Loc::current()) {
 // would; anything else goes through the rich comparison and a truth test.
 inline bool compare_int(Borrowed a, PyObject* b, long value, int op, Loc where = Loc::current()) {
     if (PyLong_CheckExact(a.p)) {
-        // |value| fits one digit, so any int of more digits lies beyond it.
-        const Py_ssize_t size = Py_SIZE(a.p);
-        const auto* digits = reinterpret_cast<PyLongObject*>(a.p)->ob_digit;
+        // The sign of a - value, for an int whose value is at hand; |value|
+        // is below 2**15, so an int of larger magnitude lies beyond it.
         int sign;
+#if PY_VERSION_HEX >= 0x030C0000
+        const auto* l = reinterpret_cast<const PyLongObject*>(a.p);
+        if (!PyUnstable_Long_IsCompact(l)) return truth(compare(a, b, op, where), where);
+        const Py_ssize_t v = PyUnstable_Long_CompactValue(l);
+        sign = (v > value) - (v < value);
+#else
+        const Py_ssize_t size = Py_SIZE(a.p);
         if (size > 1 || size < -1) {
             sign = size > 0 ? 1 : -1;
         } else {
+            const auto* digits = reinterpret_cast<PyLongObject*>(a.p)->ob_digit;
             const long v = size == 0 ? 0 : (size > 0 ? 1 : -1) * static_cast<long>(digits[0]);
             sign = (v > value) - (v < value);
         }
+#endif
         switch (op) {
             case Py_LT: return sign < 0;
             case Py_LE: return sign <= 0;
@@ -172,20 +258,40 @@ private:
 
 // A method found on an object the way the interpreter's method-call opcode
 // finds it: either an unbound function plus the object to pass as first
-// argument, or an already bound callable.
+// argument, or an already bound callable. Like the opcode's stack, it owns
+// both until the call has returned: the object it was found on may be a
+// temporary, or be released by code that runs before the call.
 struct Method {
     Ref callable;
-    PyObject* self = nullptr;  // borrowed; non-null when callable is unbound
+    Ref self;  // non-null when callable is unbound
 };
+
+// The method look-up of the running interpreter: 1 with an unbound function
+// in *found, 0 with a bound or plain callable, 0 with NULL on error.
+int find_method(PyObject* o, PyObject* name, PyObject** found);
 
 inline Method method(Borrowed o, PyObject* name, Loc where = Loc::current()) {
     PyObject* found = nullptr;
-    int unbound = _PyObject_GetMethod(o.p, name, &found);
+    int unbound = find_method(o.p, name, &found);
     if (!found) raise(where);
-    return Method{Ref::steal(found), unbound ? o.p : nullptr};
+    return Method{Ref::steal(found), unbound ? Ref::borrow(o.p) : Ref()};
+}
+
+// `*result` = o.name or NULL when there is no such attribute (AttributeError
+// swallowed); -1 on other errors.
+inline int lookup_attr(PyObject* o, PyObject* name, PyObject** result) {
+#if PY_VERSION_HEX >= 0x030D0000
+    return PyObject_GetOptionalAttr(o, name, result);
+#else
+    return _PyObject_LookupAttr(o, name, result);
+#endif
 }
 
 namespace detail {
+// What the interpreter does with a callee's result (a value with an
+// exception set, or NULL with none, becomes SystemError); throws on error.
+[[gnu::cold, gnu::noinline]] Ref checked_result(PyObject* callable, PyObject* result, Loc where);
+
 // Room for the longest call the module makes, plus the slot that
 // PY_VECTORCALL_ARGUMENTS_OFFSET lets the callee borrow.
 constexpr std::size_t kMaxArgs = 8;
@@ -202,11 +308,14 @@ inline Ref vectorcall(PyObject* callable, PyObject* first, std::initializer_list
     for (const Borrowed& a : args) buf[1 + n++] = a.p;
     const std::size_t nkw = kwnames ? static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)) : 0;
     const std::size_t nargs = n - nkw;
-    // Straight through the callee's vectorcall slot where it has one; a NULL
-    // result without an exception is caught at the method boundary.
+    // Straight through the callee's vectorcall slot where it has one, with
+    // the interpreter's check of what came back.
     const std::size_t nargsf = nargs | PY_VECTORCALL_ARGUMENTS_OFFSET;
-    if (vectorcallfunc slot = PyVectorcall_Function(callable)) return check(slot(callable, buf + 1, nargsf, kwnames), where);
-    return check(PyObject_Vectorcall(callable, buf + 1, nargsf, kwnames), where);
+    vectorcallfunc slot = PyVectorcall_Function(callable);
+    PyObject* result = slot ? slot(callable, buf + 1, nargsf, kwnames)
+                            : PyObject_Vectorcall(callable, buf + 1, nargsf, kwnames);
+    if (!result || PyErr_Occurred()) [[unlikely]] return checked_result(callable, result, where);
+    return Ref::steal(result);
 }
 }  // namespace detail
 
@@ -219,7 +328,7 @@ inline Ref call(Borrowed callable, std::initializer_list<Borrowed> args = {}, Py
 
 inline Ref call(const Method& m, std::initializer_list<Borrowed> args = {}, PyObject* kwnames = nullptr,
                 Loc where = Loc::current()) {
-    return detail::vectorcall(m.callable.get(), m.self, args, kwnames, where);
+    return detail::vectorcall(m.callable.get(), m.self.get(), args, kwnames, where);
 }
 
 // o.name(*args): lookup then call. Use only where the arguments are already
@@ -237,7 +346,19 @@ void unpack2(Borrowed pair, Ref& first, Ref& second, Loc where = Loc::current())
 // attribute, else the loaded submodule "<module>.<name>", else ImportError.
 Ref import_name(Borrowed module, PyObject* name, Loc where = Loc::current());
 
-// Adds a traceback entry for `funcname` at the source location.
-void add_traceback(const char* funcname, const Loc& where);
+// Raises NameError for `name` as the interpreter does (normalized, with
+// `.name`), then throws.
+[[noreturn, gnu::cold, gnu::noinline]] void raise_name_error(PyObject* name, Loc where);
+
+// The end of every failed entry point: makes sure an exception is set, adds
+// the traceback entry for `funcname` at `where` and normalizes the
+// exception, as the interpreter's own frames leave it.
+[[gnu::cold, gnu::noinline]] void finish_error(const char* funcname, const Loc& where) noexcept;
+
+// The one translation of a C++ exception into the Python error that an entry
+// point returns with: call it from a `catch (...)` block. A PyError gets
+// finish_error(); running out of memory MemoryError; anything else
+// SystemError.
+[[gnu::cold, gnu::noinline]] void translate_exception(const char* funcname) noexcept;
 
 }  // namespace zen

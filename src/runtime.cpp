@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace zen {
@@ -115,6 +116,9 @@ void init_runtime(PyObject* builtins) {
     }
     Ref super_ = Ref::steal(builtin(builtins, "super"));
     Ref zip_ = Ref::steal(builtin(builtins, "zip"));
+#if ZEN_DICT_WATCHERS
+    detail::watch_namespace(builtins);
+#endif
     Py_INCREF(builtins);
     Py_XSETREF(g_runtime.builtins, builtins);
     Py_XSETREF(g_runtime.builtin_super, super_.release());
@@ -146,11 +150,11 @@ void unpack2(Borrowed pair, Ref& first, Ref& second, Loc where) {
 
 Ref import_name(Borrowed module, PyObject* name, Loc where) {
     PyObject* value = nullptr;
-    if (check(_PyObject_LookupAttr(module.p, name, &value), where)) return Ref::steal(value);
+    if (check(lookup_attr(module.p, name, &value), where)) return Ref::steal(value);
     // Not an attribute (yet): a submodule that is loaded but not bound on its
     // package, as during circular imports.
     PyObject* modname = nullptr;
-    if (check(_PyObject_LookupAttr(module.p, rt().names.__name__, &modname), where) && PyUnicode_Check(modname)) {
+    if (check(lookup_attr(module.p, rt().names.__name__, &modname), where) && PyUnicode_Check(modname)) {
         Ref owner = Ref::steal(modname);
         Ref fullname = check(PyUnicode_FromFormat("%U.%U", modname, name), where);
         PyObject* found = PyDict_GetItemWithError(PyImport_GetModuleDict(), fullname.get());  // borrowed
@@ -166,24 +170,193 @@ Ref import_name(Borrowed module, PyObject* name, Loc where) {
 namespace detail {
 GlobalCacheEntry g_global_cache[kGlobalCacheSize];
 
+#if ZEN_DICT_WATCHERS
+uint64_t g_dict_generation = 1;
+
+namespace {
+int g_dict_watcher = -1;
+
+// Any change to a watched namespace (or its end) invalidates every entry.
+int on_namespace_event(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) {
+    ++g_dict_generation;
+    return 0;
+}
+}  // namespace
+
+void watch_namespace(PyObject* dict, Loc where) {
+    if (g_dict_watcher < 0) g_dict_watcher = check(PyDict_AddWatcher(on_namespace_event), where);
+    check(PyDict_Watch(g_dict_watcher, dict), where);
+}
+#endif
+
 Ref lookup_global_uncached(GlobalCacheEntry& entry, PyObject* globals, PyObject* name, Loc where) {
+#if ZEN_DICT_WATCHERS
+    // Watching is idempotent; from now on a change to `globals` moves the
+    // generation on.
+    watch_namespace(globals, where);
+    const uint64_t stamp = g_dict_generation;
+#else
     const uint64_t globals_version = version_of(globals);
     const uint64_t builtins_version = version_of(g_runtime.builtins);
+#endif
+    // Both look-ups hash an exact str: no Python code runs between them and
+    // the store of the (borrowed) value, which the dict it came from holds.
     PyObject* value = PyDict_GetItemWithError(globals, name);
     if (!value && !PyErr_Occurred()) value = PyDict_GetItemWithError(g_runtime.builtins, name);
     if (value) {
+#if ZEN_DICT_WATCHERS
+        entry = GlobalCacheEntry{globals, name, stamp, value};
+#else
         entry = GlobalCacheEntry{globals, name, globals_version, builtins_version, value};
+#endif
         return Ref::borrow(value);
     }
-    if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
-    raise(where);
+    if (PyErr_Occurred()) raise(where);
+    raise_name_error(name, where);
 }
 }  // namespace detail
 
 void raise(Loc where) { throw PyError{where}; }
 
+void raise_name_error(PyObject* name, Loc where) {
+    Ref message = check(PyUnicode_FromFormat("name '%U' is not defined", name), where);
+    Ref error = check(PyObject_CallOneArg(PyExc_NameError, message.get()), where);
+    setattr(error, rt().names.name, name, where);
+    PyErr_SetObject(PyExc_NameError, error.get());
+    raise(where);
+}
+
+namespace {
+// Gives the pending AttributeError the `.name` and `.obj` of the failed
+// read, unless it has either already (what the interpreter's attribute read
+// does on every supported version).
+void add_attribute_error_context(PyObject* o, PyObject* name) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return;
+    SavedError pending;
+    PyObject* value = pending.value();
+    if (!PyErr_GivenExceptionMatches(value, PyExc_AttributeError)) return;
+    auto* error = reinterpret_cast<PyAttributeErrorObject*>(value);
+    if (error->name || error->obj) return;
+    if (PyObject_SetAttr(value, rt().names.name, name) < 0 || PyObject_SetAttr(value, rt().names.obj, o) < 0)
+        pending.discard();  // the new error replaces it, as in the interpreter
+}
+}  // namespace
+
+void raise_attribute_error(PyObject* o, PyObject* name, Loc where) {
+    add_attribute_error_context(o, name);
+    raise(where);
+}
+
+int find_method(PyObject* o, PyObject* name, PyObject** found) {
+#if PY_VERSION_HEX < 0x030D0000
+    return _PyObject_GetMethod(o, name, found);
+#else
+    // The look-up of the method-call opcode, through the API this version
+    // declares: a method descriptor on the type, unless the instance's own
+    // namespace or a data descriptor has the name, is returned unbound.
+    *found = nullptr;
+    PyTypeObject* tp = Py_TYPE(o);
+    if (tp->tp_getattro != PyObject_GenericGetAttr || !PyUnicode_CheckExact(name)) {
+        *found = PyObject_GetAttr(o, name);
+        return 0;
+    }
+    Ref descr = Ref::borrow(_PyType_Lookup(tp, name));  // borrowed from the type's cache: owned at once
+    descrgetfunc get = nullptr;
+    bool is_method = false;
+    if (!descr.is_null()) {
+        if (PyType_HasFeature(Py_TYPE(descr.get()), Py_TPFLAGS_METHOD_DESCRIPTOR)) {
+            is_method = true;
+        } else {
+            get = Py_TYPE(descr.get())->tp_descr_get;
+            if (get && Py_TYPE(descr.get())->tp_descr_set) {
+                *found = get(descr.get(), o, reinterpret_cast<PyObject*>(tp));
+                return 0;
+            }
+        }
+    }
+    if (tp->tp_dictoffset != 0 || PyType_HasFeature(tp, Py_TPFLAGS_MANAGED_DICT)) {
+        PyObject** slot = _PyObject_GetDictPtr(o);
+        Ref dict = Ref::borrow(slot ? *slot : nullptr);  // the instance's namespace, owned while hashed
+        if (!dict.is_null()) {
+            int present = PyDict_GetItemRef(dict.get(), name, found);
+            if (present != 0) return 0;  // found, or an error with *found NULL
+        }
+    }
+    if (is_method) {
+        *found = descr.release();
+        return 1;
+    }
+    if (get) {
+        *found = get(descr.get(), o, reinterpret_cast<PyObject*>(tp));
+        return 0;
+    }
+    if (!descr.is_null()) {
+        *found = descr.release();
+        return 0;
+    }
+    PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%U'", tp->tp_name, name);
+    add_attribute_error_context(o, name);
+    return 0;
+#endif
+}
+
+namespace detail {
+Ref checked_result(PyObject* callable, PyObject* result, Loc where) {
+    if (!result) {
+        if (!PyErr_Occurred())
+            PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception", callable);
+        raise(where);
+    }
+    if (!PyErr_Occurred()) return Ref::steal(result);
+    Py_DECREF(result);
+    // SystemError caused by the pending exception.
+    SavedError cause;
+    PyErr_Format(PyExc_SystemError, "%R returned a result with an exception set", callable);
+    cause.chain_as_cause();
+    raise(where);
+}
+}  // namespace detail
+
+namespace {
+// Adds a traceback entry: a frame of an empty code object named after the
+// function and the C++ source, at the line of the failing call.
 void add_traceback(const char* funcname, const Loc& where) {
-    _PyTraceback_Add(funcname, relative_source(where.file_name()), static_cast<int>(where.line()));
+    const char* file = relative_source(where.file_name());
+    const int line = static_cast<int>(where.line());
+#if PY_VERSION_HEX < 0x030D0000
+    _PyTraceback_Add(funcname, file, line);
+#else
+    SavedError pending;
+    Ref globals = Ref::steal(PyDict_New());
+    Ref code = Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(file, funcname, line)));
+    if (globals.is_null() || code.is_null()) return;  // the new error is chained to the pending one
+    Ref frame = Ref::steal(reinterpret_cast<PyObject*>(
+        PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code.get()), globals.get(), nullptr)));
+    if (frame.is_null()) return;
+    pending.restore();
+    PyTraceBack_Here(reinterpret_cast<PyFrameObject*>(frame.get()));
+#endif
+}
+}  // namespace
+
+void finish_error(const char* funcname, const Loc& where) noexcept {
+    if (!PyErr_Occurred())
+        PyErr_SetString(PyExc_SystemError, "native code failed without setting an exception");
+    add_traceback(funcname, where);
+    SavedError pending;  // fetched normalized, with its traceback attached
+    pending.restore();
+}
+
+void translate_exception(const char* funcname) noexcept {
+    try {
+        throw;
+    } catch (const PyError& e) {
+        finish_error(funcname, e.where);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (...) {
+        PyErr_Format(PyExc_SystemError, "unexpected C++ exception in %s", funcname);
+    }
 }
 
 }  // namespace zen

@@ -20,7 +20,7 @@ namespace zen {
     X(__name__) X(__module__) X(__qualname__) X(__init__) X(__prepare__)                  \
     X(__mro_entries__) X(__orig_bases__)                                                   \
     /* instance attributes */                                                             \
-    X(fig) X(geom_only) X(ax) X(_axcolor0) X(_axcolor1) X(artists) X(name) X(isgeom)      \
+    X(fig) X(obj) X(geom_only) X(ax) X(_axcolor0) X(_axcolor1) X(artists) X(name) X(isgeom)      \
     X(geom_dropped) X(csv_dropped)                                                        \
     /* methods called */                                                                  \
     X(add_axes) X(set_xmargin) X(set_xlim) X(set_facecolor) X(setp) X(get_xticklabels)    \
@@ -97,22 +97,45 @@ struct Runtime {
 extern Runtime g_runtime;
 inline Runtime& rt() { return g_runtime; }
 
+// Global look-ups are cached. Before 3.12 an entry is stamped with the
+// versions of the two dicts: a dict's version changes with every change to
+// it and is unique across dicts. From 3.12 on, where that version is
+// deprecated, a dict watcher on both namespaces moves one generation counter
+// on at every change (and when a dict is freed). Either way an entry is valid
+// exactly while neither namespace has changed, and its value (borrowed) is
+// still held by the dict it came from.
+#if PY_VERSION_HEX >= 0x030C0000
+#define ZEN_DICT_WATCHERS 1
+#else
+#define ZEN_DICT_WATCHERS 0
+#endif
+
 namespace detail {
-// Global look-ups are cached on the versions of the two dicts: a dict's
-// version changes with every change to it and is unique across dicts, so an
-// entry is valid exactly while neither namespace has changed, and its value
-// (borrowed) is still held by the dict it came from.
 struct GlobalCacheEntry {
     PyObject* globals = nullptr;
     PyObject* name = nullptr;
+#if ZEN_DICT_WATCHERS
+    uint64_t generation = 0;
+#else
     uint64_t globals_version = 0;
     uint64_t builtins_version = 0;
+#endif
     PyObject* value = nullptr;
 };
 constexpr std::size_t kGlobalCacheSize = 64;
 extern GlobalCacheEntry g_global_cache[kGlobalCacheSize];
 
+#if ZEN_DICT_WATCHERS
+extern uint64_t g_dict_generation;
+// Starts watching a namespace dict (idempotent).
+void watch_namespace(PyObject* dict, Loc where = Loc::current());
+inline bool entry_current(const GlobalCacheEntry& entry, PyObject*) { return entry.generation == g_dict_generation; }
+#else
 inline uint64_t version_of(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
+inline bool entry_current(const GlobalCacheEntry& entry, PyObject* globals) {
+    return entry.globals_version == version_of(globals) && entry.builtins_version == version_of(g_runtime.builtins);
+}
+#endif
 
 Ref lookup_global_uncached(GlobalCacheEntry& entry, PyObject* globals, PyObject* name, Loc where);
 }  // namespace detail
@@ -122,9 +145,7 @@ Ref lookup_global_uncached(GlobalCacheEntry& entry, PyObject* globals, PyObject*
 inline Ref lookup_global(PyObject* globals, PyObject* name, Loc where = Loc::current()) {
     detail::GlobalCacheEntry& entry =
         detail::g_global_cache[(reinterpret_cast<std::uintptr_t>(name) >> 4) % detail::kGlobalCacheSize];
-    if (entry.name == name && entry.globals == globals &&
-        entry.globals_version == detail::version_of(globals) &&
-        entry.builtins_version == detail::version_of(g_runtime.builtins))
+    if (entry.name == name && entry.globals == globals && detail::entry_current(entry, globals))
         return Ref::borrow(entry.value);
     return detail::lookup_global_uncached(entry, globals, name, where);
 }
