@@ -1,5 +1,9 @@
 #include "runtime.hpp"
 
+#if PY_VERSION_HEX >= 0x030D0000
+#include <frameobject.h>  // PyFrame_New
+#endif
+
 #include <cstdint>
 #include <cstring>
 #include <new>
