@@ -52,7 +52,7 @@ def fails(exc_type, text):
     e = raises(exc_type, importlib.import_module, NAME)
     assert str(e) == text, str(e)
     tb = [x for x in traceback.extract_tb(e.__traceback__) if x.name == "init " + NAME]
-    assert [(x.filename, x.lineno > 0) for x in tb] == [("src/module.cpp", True)], tb
+    assert [(x.filename, x.lineno > 0) for x in tb] == [("src/module/module.cpp", True)], tb
     assert NAME not in sys.modules
 """
 

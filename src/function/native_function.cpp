@@ -1,4 +1,4 @@
-#include "native_function.hpp"
+#include "function/native_function.hpp"
 
 #include <structmember.h>
 
@@ -27,13 +27,11 @@ struct NativeFunction {
 
 namespace {
 
-PyTypeObject* g_type = nullptr;
-
-// Depth of nested native method calls on this thread. The default TLS model
-// of a shared object: an initial-exec block could make a dlopen of the module
-// fail once other extensions have used up the static TLS space.
+// Native calls nested deeper than this also count towards the interpreter's
+// recursion limit. (The counter, State::native_depth, has the default TLS
+// model of a shared object: an initial-exec block could make a dlopen of the
+// module fail once other extensions have used up the static TLS space.)
 constexpr int kFreeDepth = 32;
-thread_local int t_native_depth = 0;
 
 inline NativeFunction* as_fn(PyObject* o) { return reinterpret_cast<NativeFunction*>(o); }
 
@@ -155,9 +153,9 @@ PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf
     // cycle of them must end in RecursionError, not a stack overflow. The
     // nesting of ordinary use (a few levels) is counted here alone; past
     // kFreeDepth every call also counts towards the interpreter's limit.
-    const bool counted = ++t_native_depth > kFreeDepth;
+    const bool counted = ++State::native_depth > kFreeDepth;
     if (counted && Py_EnterRecursiveCall(" while calling a native method")) {
-        --t_native_depth;
+        --State::native_depth;
         return nullptr;
     }
     PyObject* result = nullptr;
@@ -168,7 +166,7 @@ PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf
         translate_exception(PyUnicode_AsUTF8(f->fullname));  // ASCII: its UTF-8 is its data
     }
     if (counted) Py_LeaveRecursiveCall();
-    --t_native_depth;
+    --State::native_depth;
     return result;
 }
 
@@ -291,8 +289,7 @@ PyObject* str(const std::string& s) {
 }  // namespace
 
 void ready_native_function_type() {
-    if (g_type) return;
-    g_type = reinterpret_cast<PyTypeObject*>(check(PyType_FromSpec(&fn_spec)).release());
+    state().function_type.make_once([] { return check(PyType_FromSpec(&fn_spec)); });
 }
 
 Ref make_function(const MethodSpec& spec, const char* class_name, PyObject* globals) {
@@ -324,7 +321,7 @@ Ref make_function(const MethodSpec& spec, const char* class_name, PyObject* glob
     doc += ")";
     std::string text_signature = doc.substr(qualname.size());
 
-    NativeFunction* f = PyObject_GC_New(NativeFunction, g_type);
+    NativeFunction* f = PyObject_GC_New(NativeFunction, reinterpret_cast<PyTypeObject*>(state().function_type.get()));
     if (!f) raise();
     f->vectorcall = fn_vectorcall;
     f->spec = &spec;
@@ -334,7 +331,7 @@ Ref make_function(const MethodSpec& spec, const char* class_name, PyObject* glob
 
     f->name = check(PyUnicode_InternFromString(spec.name)).release();
     f->qualname = str(qualname);
-    f->module = Py_NewRef(rt().names.module_fullname);
+    f->module = Py_NewRef(state().names.module_fullname);
     f->doc = str(doc);
     f->text_signature = str(text_signature);
     f->fullname = check(PyUnicode_FromFormat("%U.%U", f->module, f->qualname)).release();
@@ -354,27 +351,28 @@ void bind_class(PyObject* function, PyObject* cls) {
 
 // --- Frame ----------------------------------------------------------------------
 
-Ref Frame::global(PyObject* name, Loc where) const {
-    if (!fn_->globals) {
+PyObject* Frame::globals(Loc where) const {
+    if (!fn_->globals) [[unlikely]] {
         PyErr_SetString(PyExc_SystemError, "native method called after its module namespace was cleared");
         raise(where);
     }
-    return lookup_global(fn_->globals, name, where);
+    return fn_->globals;  // borrowed: the function, which the caller holds, owns it
 }
+
+Ref Frame::global(PyObject* name, Loc where) const { return lookup_global(globals(where), name, where); }
 
 Ref Frame::super_(Loc where) const {
     if (!fn_->klass) {
         PyErr_SetString(PyExc_RuntimeError, "super(): __class__ cell not found");
         raise(where);
     }
-    return call(rt().builtin_super, {fn_->klass, self()}, nullptr, where);
+    // klass is borrowed from the function, which the caller holds; only the
+    // class statement binds it.
+    return call(state().builtin_super, {fn_->klass, self()}, nullptr, where);
 }
 
 Ref Frame::import_from(PyObject* modname, PyObject* fromlist, PyObject* name, Loc where) const {
-    if (!fn_->globals) {
-        PyErr_SetString(PyExc_SystemError, "native method called after its module namespace was cleared");
-        raise(where);
-    }
+    PyObject* importer = globals(where);
     // A module that is loaded and initialised and has the name is what the
     // import would return; serve it from the table of loaded modules without
     // the import system's package-path look-ups.
@@ -385,7 +383,7 @@ Ref Frame::import_from(PyObject* modname, PyObject* fromlist, PyObject* name, Lo
         PyObject* value = nullptr;
         if (check(lookup_attr(loaded.get(), name, &value), where)) return Ref::steal(value);
     }
-    Ref module = check(PyImport_ImportModuleLevelObject(modname, fn_->globals, nullptr, fromlist, 0), where);
+    Ref module = check(PyImport_ImportModuleLevelObject(modname, importer, nullptr, fromlist, 0), where);
     return import_name(module, name, where);
 }
 

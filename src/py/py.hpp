@@ -1,6 +1,10 @@
-// Thin C++ layer over the CPython C API: owned and borrowed references, one
-// exception type that carries the failing call's source location, and call
-// helpers that go through vectorcall.
+// Thin C++ layer over the CPython C API: owned, borrowed and immortal
+// references, one exception type that carries the failing call's source
+// location, the operations method bodies use (attribute and item access,
+// comparisons, iteration, calls through vectorcall) with the interpreter's
+// own checks and error details, and the translation of a C++ exception into
+// the Python error an entry point returns with. It knows nothing of the
+// module's names or state.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -55,12 +59,38 @@ private:
     PyObject* p_ = nullptr;
 };
 
+// A reference made once and kept for the life of the process: assigned
+// once, never released, so that it needs no owner to outlive (interned
+// names, constants, the method type). Trivially destructible: nothing runs
+// at process exit, after the interpreter has gone.
+class Immortal {
+public:
+    constexpr Immortal() noexcept = default;
+    Immortal(const Immortal&) = delete;
+    Immortal& operator=(const Immortal&) = delete;
+
+    // Makes the object with `make` (a Ref-returning callable) unless it has
+    // been made already; a failure leaves it unmade, for a later retry.
+    template <typename Make>
+    void make_once(Make&& make) {
+        if (!p_) p_ = make().release();
+    }
+
+    PyObject* get() const noexcept { return p_; }
+    operator PyObject*() const noexcept { return p_; }
+
+private:
+    PyObject* p_ = nullptr;
+};
+
 // A borrowed reference: whoever passes it keeps the object alive for the
-// duration of the call. Made from a raw pointer or from an owning Ref.
+// duration of the call. Made from a raw pointer, an owning Ref or an
+// Immortal.
 struct Borrowed {
     PyObject* p;
     Borrowed(PyObject* o) noexcept : p(o) {}
     Borrowed(const Ref& r) noexcept : p(r.get()) {}
+    Borrowed(const Immortal& r) noexcept : p(r.get()) {}
 };
 
 // The pending exception, taken out of the error indicator normalized and
@@ -215,6 +245,32 @@ inline bool compare_int(Borrowed a, PyObject* b, long value, int op, Loc where =
     return truth(compare(a, b, op, where), where);
 }
 
+// isinstance(o, cls)
+inline bool isinstance(Borrowed o, Borrowed cls, Loc where = Loc::current()) {
+    return check(PyObject_IsInstance(o.p, cls.p), where) != 0;
+}
+
+// len(o)
+inline Py_ssize_t len(Borrowed o, Loc where = Loc::current()) {
+    const Py_ssize_t n = PyObject_Length(o.p);
+    if (n < 0) [[unlikely]] raise(where);
+    return n;
+}
+
+// a + b
+inline Ref add(Borrowed a, Borrowed b, Loc where = Loc::current()) { return check(PyNumber_Add(a.p, b.p), where); }
+
+// [] (a new list)
+inline Ref new_list(Loc where = Loc::current()) { return check(PyList_New(0), where); }
+
+// [x0, x1, ...] (a new list of floats)
+inline Ref float_list(std::initializer_list<double> values, Loc where = Loc::current()) {
+    Ref list = check(PyList_New(static_cast<Py_ssize_t>(values.size())), where);
+    Py_ssize_t i = 0;
+    for (double v : values) PyList_SET_ITEM(list.get(), i++, check(PyFloat_FromDouble(v), where).release());
+    return list;
+}
+
 // An iteration, as a for loop runs it. An exact list is walked by index, as
 // its own iterator would (the length is read at each step); anything else
 // through its iterator.
@@ -341,10 +397,6 @@ inline Ref call_method(Borrowed o, PyObject* name, std::initializer_list<Borrowe
 
 // Unpacks an iterable of exactly two items, as `a, b = pair` does.
 void unpack2(Borrowed pair, Ref& first, Ref& second, Loc where = Loc::current());
-
-// `from <module> import <name>` for an already imported module object: the
-// attribute, else the loaded submodule "<module>.<name>", else ImportError.
-Ref import_name(Borrowed module, PyObject* name, Loc where = Loc::current());
 
 // Raises NameError for `name` as the interpreter does (normalized, with
 // `.name`), then throws.

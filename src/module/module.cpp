@@ -1,7 +1,7 @@
 // The module zentrope.widgets.models.gmodel.mpl: multi-phase initialisation
 // with its guards, the imports, the plotting defaults, the two class
 // statements and the developer block.
-#include "widgets.hpp"
+#include "widgets/widgets.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,13 +20,8 @@ namespace {
 constexpr const char* kFullName = "zentrope.widgets.models.gmodel.mpl";
 constexpr const char* kInitEntry = "init zentrope.widgets.models.gmodel.mpl";
 
-// Process-wide module state: the one module object whose execute step has
-// started and not failed (owned), and the first interpreter that created it.
-PyObject* g_module = nullptr;
-int64_t g_interpreter_id = -1;
-
-const Names& N = rt().names;
-const Constants& C = rt().consts;
+const Names& N = state().names;
+const Constants& C = state().consts;
 
 // --- imports -------------------------------------------------------------------
 
@@ -184,7 +179,7 @@ void execute(PyObject* module) {
 
     PyObject* g = PyModule_GetDict(module);  // borrowed: a module's namespace is never replaced
     if (!g) raise();
-    init_runtime(PyEval_GetBuiltins());
+    init_state(PyEval_GetBuiltins());
     if (zentrope_mpl_main) check(PyDict_SetItem(g, N.__name__, N.dunder_main));
     {
         PyObject* modules = PyImport_GetModuleDict();  // borrowed: the interpreter's own table
@@ -239,23 +234,24 @@ void discard(PyObject* module) noexcept {
         if (present == module && PyDict_DelItem(modules, N.module_fullname) < 0) PyErr_Clear();
     }
     PyErr_Clear();
-    Py_CLEAR(g_module);
+    Py_CLEAR(state().module);
 }
 
 // --- slots ---------------------------------------------------------------------
 
 PyObject* module_create(PyObject* spec, PyModuleDef*) noexcept {
+    State& s = state();
     const int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (g_interpreter_id == -1) {
-        g_interpreter_id = current;
+    if (s.interpreter_id == -1) {
+        s.interpreter_id = current;
         if (current == -1) return nullptr;
-    } else if (g_interpreter_id != current) {
+    } else if (s.interpreter_id != current) {
         PyErr_SetString(PyExc_ImportError,
                         "Interpreter change detected - this module can only be loaded into one interpreter per "
                         "process.");
         return nullptr;
     }
-    if (g_module) return Py_NewRef(g_module);
+    if (s.module) return Py_NewRef(s.module);
     PyObject* name = PyObject_GetAttrString(spec, "name");
     if (!name) return nullptr;
     PyObject* module = PyModule_NewObject(name);
@@ -264,13 +260,14 @@ PyObject* module_create(PyObject* spec, PyModuleDef*) noexcept {
 }
 
 int module_exec(PyObject* module) noexcept {
-    if (g_module) {
-        if (g_module == module) return 0;
+    State& s = state();
+    if (s.module) {
+        if (s.module == module) return 0;
         PyErr_SetString(PyExc_RuntimeError,
                         "Module 'mpl' has already been imported. Re-initialisation is not supported.");
         return -1;
     }
-    g_module = Py_NewRef(module);
+    s.module = Py_NewRef(module);
     try {
         execute(module);
         return 0;
