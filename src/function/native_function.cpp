@@ -7,24 +7,6 @@
 
 namespace zen {
 
-struct NativeFunction {
-    PyObject_HEAD
-    vectorcallfunc vectorcall;
-    const MethodSpec* spec;
-    PyObject* name;            // str
-    PyObject* qualname;        // str, "Class.method"
-    PyObject* module;          // str, the module's full name
-    PyObject* doc;             // str, the signature line
-    PyObject* text_signature;  // str, for inspect.signature
-    PyObject* fullname;        // str, "<module>.<qualname>", for traceback entries
-    PyObject* params;          // tuple of interned parameter names
-    PyObject* defaults;        // tuple or NULL
-    PyObject* globals;         // the module namespace (dict)
-    PyObject* klass;           // defining class, for super(); NULL until bound
-    PyObject* dict;            // function attributes, as on Python functions
-    PyObject* weakreflist;
-};
-
 namespace {
 
 // Native calls nested deeper than this also count towards the interpreter's
@@ -84,7 +66,9 @@ void too_many_positional(NativeFunction* f, Py_ssize_t given) {
 
 // Fills bound[0..nparams) with borrowed references; false with TypeError set
 // when the call shape does not fit the parameters.
-bool bind(NativeFunction* f, PyObject* const* args, size_t nargsf, PyObject* kwnames, PyObject** bound) {
+// Out of line: calls with exactly the parameters, by position, skip it.
+[[gnu::noinline]] bool bind(NativeFunction* f, PyObject* const* args, size_t nargsf, PyObject* kwnames,
+                            PyObject** bound) {
     const Py_ssize_t nparams = f->spec->nparams;
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     for (Py_ssize_t i = 0; i < nparams; ++i) bound[i] = nullptr;
@@ -153,9 +137,13 @@ PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf
     // cycle of them must end in RecursionError, not a stack overflow. The
     // nesting of ordinary use (a few levels) is counted here alone; past
     // kFreeDepth every call also counts towards the interpreter's limit.
-    const bool counted = ++State::native_depth > kFreeDepth;
+    // One look-up of this thread's counter (a call into the TLS resolver):
+    // the empty asm keeps the compiler from redoing it after the body.
+    int* depth = &State::native_depth;
+    asm("" : "+r"(depth));
+    const bool counted = ++*depth > kFreeDepth;
     if (counted && Py_EnterRecursiveCall(" while calling a native method")) {
-        --State::native_depth;
+        --*depth;
         return nullptr;
     }
     PyObject* result = nullptr;
@@ -166,7 +154,7 @@ PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf
         translate_exception(PyUnicode_AsUTF8(f->fullname));  // ASCII: its UTF-8 is its data
     }
     if (counted) Py_LeaveRecursiveCall();
-    --State::native_depth;
+    --*depth;
     return result;
 }
 
@@ -351,15 +339,10 @@ void bind_class(PyObject* function, PyObject* cls) {
 
 // --- Frame ----------------------------------------------------------------------
 
-PyObject* Frame::globals(Loc where) const {
-    if (!fn_->globals) [[unlikely]] {
-        PyErr_SetString(PyExc_SystemError, "native method called after its module namespace was cleared");
-        raise(where);
-    }
-    return fn_->globals;  // borrowed: the function, which the caller holds, owns it
+void Frame::globals_cleared(Loc where) {
+    PyErr_SetString(PyExc_SystemError, "native method called after its module namespace was cleared");
+    raise(where);
 }
-
-Ref Frame::global(PyObject* name, Loc where) const { return lookup_global(globals(where), name, where); }
 
 Ref Frame::super_(Loc where) const {
     if (!fn_->klass) {

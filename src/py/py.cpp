@@ -56,10 +56,8 @@ void raise_attribute_error(PyObject* o, PyObject* name, Loc where) {
     raise(where);
 }
 
+#if PY_VERSION_HEX >= 0x030D0000
 int find_method(PyObject* o, PyObject* name, PyObject** found) {
-#if PY_VERSION_HEX < 0x030D0000
-    return _PyObject_GetMethod(o, name, found);
-#else
     // The look-up of the method-call opcode, through the API this version
     // declares: a method descriptor on the type, unless the instance's own
     // namespace or a data descriptor has the name, is returned unbound.
@@ -106,8 +104,8 @@ int find_method(PyObject* o, PyObject* name, PyObject** found) {
     PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%U'", tp->tp_name, name);
     add_attribute_error_context(o, name);
     return 0;
-#endif
 }
+#endif
 
 namespace detail {
 Ref checked_result(PyObject* callable, PyObject* result, Loc where) {

@@ -198,8 +198,27 @@ inline void setattr(Borrowed o, PyObject* name, Borrowed value, Loc where = Loc:
     check(PyObject_SetAttr(o.p, name, value.p), where);
 }
 
+// o[key]: the mapping slot directly where the type has one, as
+// PyObject_GetItem would call it.
 inline Ref getitem(Borrowed o, Borrowed key, Loc where = Loc::current()) {
-    return check(PyObject_GetItem(o.p, key.p), where);
+    PyMappingMethods* m = Py_TYPE(o.p)->tp_as_mapping;
+    return check(m && m->mp_subscript ? m->mp_subscript(o.p, key.p) : PyObject_GetItem(o.p, key.p), where);
+}
+
+// o[key] where key is the int constant `index` (the object `key`): an exact
+// list or tuple gives its item at once, as its subscript would; anything
+// else, and an index out of range, goes through the subscript.
+inline Ref getitem(Borrowed o, PyObject* key, Py_ssize_t index, Loc where = Loc::current()) {
+    if (PyList_CheckExact(o.p)) {
+        const Py_ssize_t n = PyList_GET_SIZE(o.p);
+        const Py_ssize_t i = index < 0 ? index + n : index;
+        if (0 <= i && i < n) return Ref::borrow(PyList_GET_ITEM(o.p, i));
+    } else if (PyTuple_CheckExact(o.p)) {
+        const Py_ssize_t n = PyTuple_GET_SIZE(o.p);
+        const Py_ssize_t i = index < 0 ? index + n : index;
+        if (0 <= i && i < n) return Ref::borrow(PyTuple_GET_ITEM(o.p, i));
+    }
+    return getitem(o, key, where);
 }
 
 inline void setitem(Borrowed o, Borrowed key, Borrowed value, Loc where = Loc::current()) {
@@ -324,7 +343,11 @@ struct Method {
 
 // The method look-up of the running interpreter: 1 with an unbound function
 // in *found, 0 with a bound or plain callable, 0 with NULL on error.
+#if PY_VERSION_HEX < 0x030D0000
+inline int find_method(PyObject* o, PyObject* name, PyObject** found) { return _PyObject_GetMethod(o, name, found); }
+#else
 int find_method(PyObject* o, PyObject* name, PyObject** found);
+#endif
 
 inline Method method(Borrowed o, PyObject* name, Loc where = Loc::current()) {
     PyObject* found = nullptr;
@@ -363,13 +386,16 @@ inline Ref vectorcall(PyObject* callable, PyObject* first, std::initializer_list
     }
     for (const Borrowed& a : args) buf[1 + n++] = a.p;
     const std::size_t nkw = kwnames ? static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)) : 0;
-    const std::size_t nargs = n - nkw;
-    // Straight through the callee's vectorcall slot where it has one, with
-    // the interpreter's check of what came back.
-    const std::size_t nargsf = nargs | PY_VECTORCALL_ARGUMENTS_OFFSET;
+    const std::size_t nargsf = (n - nkw) | PY_VECTORCALL_ARGUMENTS_OFFSET;
     vectorcallfunc slot = PyVectorcall_Function(callable);
-    PyObject* result = slot ? slot(callable, buf + 1, nargsf, kwnames)
-                            : PyObject_Vectorcall(callable, buf + 1, nargsf, kwnames);
+    if (!slot) {
+        // No vectorcall slot: the interpreter's tp_call path, which checks
+        // the callee's result itself.
+        return check(PyObject_Vectorcall(callable, buf + 1, nargsf, kwnames), where);
+    }
+    // Straight through the callee's vectorcall slot, with the interpreter's
+    // check of what came back.
+    PyObject* result = slot(callable, buf + 1, nargsf, kwnames);
     if (!result || PyErr_Occurred()) [[unlikely]] return checked_result(callable, result, where);
     return Ref::steal(result);
 }
@@ -389,10 +415,27 @@ inline Ref call(const Method& m, std::initializer_list<Borrowed> args = {}, PyOb
 
 // o.name(*args): lookup then call. Use only where the arguments are already
 // evaluated (the interpreter looks the method up before evaluating them).
+// The receiver is not taken over as Method does: whoever passes `o` keeps it
+// alive until this returns, that is until the call has returned.
 inline Ref call_method(Borrowed o, PyObject* name, std::initializer_list<Borrowed> args = {},
                        PyObject* kwnames = nullptr, Loc where = Loc::current()) {
-    Method m = method(o, name, where);
-    return call(m, args, kwnames, where);
+    PyObject* found = nullptr;
+    const int unbound = find_method(o.p, name, &found);
+    if (!found) raise(where);
+    Ref callable = Ref::steal(found);
+    return detail::vectorcall(callable.get(), unbound ? o.p : nullptr, args, kwnames, where);
+}
+
+// o.append(item), `append` being the interned name "append": on an exact
+// list its own method, called without the look-up (the attributes of an
+// exact list are those of its type, which cannot change); on anything else
+// through the look-up.
+inline void call_append(Borrowed o, PyObject* append, Borrowed item, Loc where = Loc::current()) {
+    if (PyList_CheckExact(o.p)) {
+        check(PyList_Append(o.p, item.p), where);
+        return;
+    }
+    call_method(o, append, {item}, nullptr, where);
 }
 
 // Unpacks an iterable of exactly two items, as `a, b = pair` does.

@@ -3,7 +3,7 @@
 namespace zen {
 
 State g_state;
-thread_local int State::native_depth = 0;
+constinit thread_local int State::native_depth = 0;
 
 namespace {
 
@@ -117,12 +117,14 @@ Ref lookup_global_uncached(GlobalCache::Entry& entry, PyObject* globals, PyObjec
     // Both look-ups hash an exact str: no Python code runs between them and
     // the store of the (borrowed) value, which the dict it came from holds.
     PyObject* value = PyDict_GetItemWithError(globals, name);
+    const bool in_builtins = !value;
     if (!value && !PyErr_Occurred()) value = PyDict_GetItemWithError(g_state.builtins.get(), name);
     if (value) {
 #if ZEN_DICT_WATCHERS
-        entry = GlobalCache::Entry{globals, name, generation, value};
+        (void)in_builtins;
+        entry = GlobalCache::Entry{name, globals, generation, value};
 #else
-        entry = GlobalCache::Entry{globals, name, globals_version, builtins_version, value};
+        entry = GlobalCache::Entry{name, globals_version, in_builtins ? builtins_version : 0, value};
 #endif
         return Ref::borrow(value);
     }

@@ -93,13 +93,13 @@ struct Constants {
 
 struct GlobalCache {
     struct Entry {
-        PyObject* globals = nullptr;  // compared by identity only
-        PyObject* name = nullptr;     // compared by identity only
+        PyObject* name = nullptr;  // compared by identity only
 #if ZEN_DICT_WATCHERS
+        PyObject* globals = nullptr;  // compared by identity only
         uint64_t generation = 0;
 #else
         uint64_t globals_version = 0;
-        uint64_t builtins_version = 0;
+        uint64_t builtins_version = 0;  // 0: found in the module namespace
 #endif
         PyObject* value = nullptr;  // borrowed from the dict it was found in
     };
@@ -127,8 +127,9 @@ struct State {
 
     GlobalCache global_cache;
 
-    // Depth of nested native method calls on this thread.
-    static thread_local int native_depth;
+    // Depth of nested native method calls on this thread (constant-
+    // initialised: its uses need no check for a dynamic initialiser).
+    static constinit thread_local int native_depth;
 };
 
 // The state; its members are valid after init_state() has succeeded once.
@@ -143,14 +144,19 @@ namespace detail {
 #if ZEN_DICT_WATCHERS
 // Starts watching a namespace dict (idempotent).
 void watch_namespace(PyObject* dict, Loc where = Loc::current());
-inline bool entry_current(const GlobalCache::Entry& entry, PyObject*) {
-    return entry.generation == g_state.global_cache.generation;
+inline bool entry_current(const GlobalCache::Entry& entry, PyObject* globals) {
+    return entry.globals == globals && entry.generation == g_state.global_cache.generation;
 }
 #else
 inline uint64_t version_of(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
+// Every new dict and every change to one takes the next value of one
+// process-wide counter, so an entry stamped with the version that `globals`
+// has now came from this very dict, unchanged since. A value found there
+// does not depend on the built-ins; one found in the built-ins (no such
+// name in the module) also needs them unchanged.
 inline bool entry_current(const GlobalCache::Entry& entry, PyObject* globals) {
     return entry.globals_version == version_of(globals) &&
-           entry.builtins_version == version_of(g_state.builtins.get());
+           (entry.builtins_version == 0 || entry.builtins_version == version_of(g_state.builtins.get()));
 }
 #endif
 
@@ -162,7 +168,7 @@ Ref lookup_global_uncached(GlobalCache::Entry& entry, PyObject* globals, PyObjec
 inline Ref lookup_global(PyObject* globals, PyObject* name, Loc where = Loc::current()) {
     GlobalCache::Entry& entry =
         g_state.global_cache.entries[(reinterpret_cast<std::uintptr_t>(name) >> 4) % GlobalCache::kSize];
-    if (entry.name == name && entry.globals == globals && detail::entry_current(entry, globals))
+    if (entry.name == name && detail::entry_current(entry, globals))
         return Ref::borrow(entry.value);
     return detail::lookup_global_uncached(entry, globals, name, where);
 }

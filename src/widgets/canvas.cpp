@@ -92,7 +92,7 @@ void drag_enter_event(const Frame& f) {
         // Files: exactly one, ending in ".csv" in any letter case.
         Ref urls = call_method(call_method(e, N.mimeData), N.urls);
         if (len(urls) == 1) {
-            Ref fpath = call_method(getitem(urls, C.int_0), N.toLocalFile);
+            Ref fpath = call_method(getitem(urls, C.int_0, 0), N.toLocalFile);
             if (truth(call_method(call_method(fpath, N.lower), N.endswith, {C.str_csv}))) accept = true;
         }
     }

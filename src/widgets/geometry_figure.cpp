@@ -35,7 +35,7 @@ void add_element(const Frame& f) {
     Method plot = method(f.arg(1), N.plot);
     Ref h = call(plot, {getattr(self, N.ax), C.str_grey}, C.kw_color);
     // self.artists.append(h)
-    call_method(getattr(self, N.artists), N.append, {h});
+    call_append(getattr(self, N.artists), N.append, h);
     // self.set_selection(-1)
     call_method(self, N.set_selection, {C.int_minus_1});
 }
@@ -67,7 +67,7 @@ void drop_event(const Frame& f) {
         call_method(getattr(self, N.geom_dropped), N.emit, {name, isgeom});
     } else if (truth(call_method(call_method(e, N.mimeData), N.hasUrls))) {
         Ref urls = call_method(call_method(e, N.mimeData), N.urls);
-        Ref fpath = call_method(getitem(urls, C.int_0), N.toLocalFile);
+        Ref fpath = call_method(getitem(urls, C.int_0, 0), N.toLocalFile);
         call_method(getattr(self, N.csv_dropped), N.emit, {fpath});
     }
     // self.ax.set_facecolor(self._axcolor0); self.draw()
@@ -95,7 +95,7 @@ void set_artist_value(const Frame& f) {
     PyObject* y = f.arg(2);
     if (compare_int(getattr(y, N.ndim), C.int_1, 1, Py_EQ)) {
         // self.artists[ind][0].set_ydata(y)
-        Ref first = getitem(getitem(getattr(self, N.artists), ind), C.int_0);
+        Ref first = getitem(getitem(getattr(self, N.artists), ind), C.int_0, 0);
         call_method(first, N.set_ydata, {y});
     } else {
         // for aa, yy in zip(self.artists[ind], y): aa.set_ydata(yy)
