@@ -64,59 +64,65 @@ void too_many_positional(NativeFunction* f, Py_ssize_t given) {
                  plural ? "s" : "", given, given == 1 ? "was" : "were");
 }
 
+// The index of the parameter whose name equals `key` (a str that is none of
+// the interned names), nparams when there is none, -1 on error.
+[[gnu::noinline]] Py_ssize_t find_param_by_value(NativeFunction* f, PyObject* key) {
+    const Py_ssize_t nparams = f->spec->nparams;
+    for (Py_ssize_t j = 0; j < nparams; ++j) {
+        const int eq = PyObject_RichCompareBool(key, PyTuple_GET_ITEM(f->params, j), Py_EQ);
+        if (eq) return eq < 0 ? -1 : j;
+    }
+    return nparams;
+}
+
+// Sets the TypeError for a keyword argument that cannot be bound; false.
+[[gnu::cold, gnu::noinline]] bool keyword_error(NativeFunction* f, const char* format, PyObject* key) {
+    PyErr_Format(PyExc_TypeError, format, f->qualname, key);
+    return false;
+}
+
+[[gnu::cold, gnu::noinline]] bool missing_error(NativeFunction* f, PyObject* const* bound, Py_ssize_t required) {
+    format_missing(f, bound, required);
+    return false;
+}
+
+[[gnu::cold, gnu::noinline]] bool positional_error(NativeFunction* f, Py_ssize_t given) {
+    too_many_positional(f, given);
+    return false;
+}
+
 // Fills bound[0..nparams) with borrowed references; false with TypeError set
-// when the call shape does not fit the parameters.
-// Out of line: calls with exactly the parameters, by position, skip it.
+// when the call shape does not fit the parameters. Out of line (calls with
+// exactly the parameters, by position, skip it), its errors further out.
 [[gnu::noinline]] bool bind(NativeFunction* f, PyObject* const* args, size_t nargsf, PyObject* kwnames,
                             PyObject** bound) {
     const Py_ssize_t nparams = f->spec->nparams;
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    for (Py_ssize_t i = 0; i < nparams; ++i) bound[i] = nullptr;
     const Py_ssize_t npos = nargs < nparams ? nargs : nparams;
-    for (Py_ssize_t i = 0; i < npos; ++i) bound[i] = args[i];
+    for (Py_ssize_t i = 0; i < kMaxParams; ++i) bound[i] = i < npos ? args[i] : nullptr;  // unrolled
 
     if (kwnames) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {
             PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-            if (!PyUnicode_Check(key)) {
-                PyErr_Format(PyExc_TypeError, "%U() keywords must be strings", f->qualname);
-                return false;
-            }
+            if (!PyUnicode_Check(key)) return keyword_error(f, "%U() keywords must be strings", nullptr);
             Py_ssize_t j = 0;
-            for (; j < nparams; ++j)
-                if (PyTuple_GET_ITEM(f->params, j) == key) break;
+            while (j < nparams && PyTuple_GET_ITEM(f->params, j) != key) ++j;
             if (j == nparams) {
-                for (j = 0; j < nparams; ++j) {
-                    int eq = PyObject_RichCompareBool(key, PyTuple_GET_ITEM(f->params, j), Py_EQ);
-                    if (eq < 0) return false;
-                    if (eq) break;
-                }
+                j = find_param_by_value(f, key);
+                if (j < 0) return false;
+                if (j == nparams) return keyword_error(f, "%U() got an unexpected keyword argument '%S'", key);
             }
-            if (j == nparams) {
-                PyErr_Format(PyExc_TypeError, "%U() got an unexpected keyword argument '%S'", f->qualname, key);
-                return false;
-            }
-            if (bound[j]) {
-                PyErr_Format(PyExc_TypeError, "%U() got multiple values for argument '%S'", f->qualname, key);
-                return false;
-            }
+            if (bound[j]) return keyword_error(f, "%U() got multiple values for argument '%S'", key);
             bound[j] = args[nargs + k];
         }
     }
-    if (nargs > nparams) {
-        too_many_positional(f, nargs);
-        return false;
-    }
+    if (nargs > nparams) return positional_error(f, nargs);
     if (nargs < nparams) {
         const Py_ssize_t defcount = f->defaults ? PyTuple_GET_SIZE(f->defaults) : 0;
         const Py_ssize_t required = nparams - defcount;
-        for (Py_ssize_t i = nargs; i < required; ++i) {
-            if (!bound[i]) {
-                format_missing(f, bound, required);
-                return false;
-            }
-        }
+        for (Py_ssize_t i = nargs; i < required; ++i)
+            if (!bound[i]) return missing_error(f, bound, required);
         for (Py_ssize_t i = required; i < nparams; ++i)
             if (!bound[i]) bound[i] = PyTuple_GET_ITEM(f->defaults, i - required);
     }

@@ -43,7 +43,7 @@ public:
     PyObject* arg(int i) const noexcept { return args_[i]; }
 
     // A module global, else a built-in, else NameError.
-    Ref global(PyObject* name, Loc where = Loc::current()) const {
+    Ref global(const GlobalName& name, Loc where = Loc::current()) const {
         return lookup_global(globals(where), name, where);
     }
     // super(<defining class>, self)

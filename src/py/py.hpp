@@ -50,6 +50,8 @@ public:
 
     static Ref steal(PyObject* p) noexcept { Ref r; r.p_ = p; return r; }
     static Ref borrow(PyObject* p) noexcept { Py_XINCREF(p); return steal(p); }
+    // A new reference to an object known not to be NULL.
+    static Ref new_ref(PyObject* p) noexcept { Py_INCREF(p); return steal(p); }
 
     PyObject* get() const noexcept { return p_; }
     PyObject* release() noexcept { return std::exchange(p_, nullptr); }
@@ -308,7 +310,7 @@ public:
     bool next(Ref& out, Loc where = Loc::current()) {
         if (index_ >= 0) {
             if (!obj_.is_null() && index_ < PyList_GET_SIZE(obj_.get())) {
-                out = Ref::borrow(PyList_GET_ITEM(obj_.get(), index_++));
+                out = Ref::new_ref(PyList_GET_ITEM(obj_.get(), index_++));
                 return true;
             }
             obj_ = Ref();  // an exhausted list iterator lets go of its list
@@ -371,31 +373,45 @@ namespace detail {
 // exception set, or NULL with none, becomes SystemError); throws on error.
 [[gnu::cold, gnu::noinline]] Ref checked_result(PyObject* callable, PyObject* result, Loc where);
 
-// Room for the longest call the module makes, plus the slot that
-// PY_VECTORCALL_ARGUMENTS_OFFSET lets the callee borrow.
+// The longest call the module makes.
 constexpr std::size_t kMaxArgs = 8;
 
-inline Ref vectorcall(PyObject* callable, PyObject* first, std::initializer_list<Borrowed> args, PyObject* kwnames,
+// callable(self, *args) with self, or callable(*args) when self is NULL; the
+// last PyTuple_GET_SIZE(kwnames) arguments are passed by keyword.
+inline Ref vectorcall(PyObject* callable, PyObject* self, std::initializer_list<Borrowed> args, PyObject* kwnames,
                       Loc where) {
-    PyObject* buf[kMaxArgs + 2];
-    std::size_t n = 0;
-    if (first) buf[1 + n++] = first;
-    if (args.size() + n > kMaxArgs) {
+    // The arguments sit at fixed places from buf[2] on, self before them in
+    // buf[1]; the slot before the first argument passed is the one that
+    // PY_VECTORCALL_ARGUMENTS_OFFSET lets the callee borrow.
+    static_assert(kMaxArgs >= 1);
+    if (args.size() > kMaxArgs) {
         PyErr_SetString(PyExc_SystemError, "too many arguments for a native call");
         raise(where);
     }
-    for (const Borrowed& a : args) buf[1 + n++] = a.p;
-    const std::size_t nkw = kwnames ? static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)) : 0;
-    const std::size_t nargsf = (n - nkw) | PY_VECTORCALL_ARGUMENTS_OFFSET;
+    PyObject* buf[kMaxArgs + 2];
+    std::size_t i = 2;
+    for (const Borrowed& a : args) buf[i++] = a.p;
+    PyObject** argv = buf + 2;
+    std::size_t n = args.size();
+    if (self) {
+        buf[1] = self;
+        --argv;
+        ++n;
+    }
+    const std::size_t nargs = n - (kwnames ? static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)) : 0);
     vectorcallfunc slot = PyVectorcall_Function(callable);
     if (!slot) {
         // No vectorcall slot: the interpreter's tp_call path, which checks
         // the callee's result itself.
-        return check(PyObject_Vectorcall(callable, buf + 1, nargsf, kwnames), where);
+#if PY_VERSION_HEX < 0x030D0000
+        return check(_PyObject_MakeTpCall(PyThreadState_Get(), callable, argv, nargs, kwnames), where);
+#else
+        return check(PyObject_Vectorcall(callable, argv, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames), where);
+#endif
     }
     // Straight through the callee's vectorcall slot, with the interpreter's
     // check of what came back.
-    PyObject* result = slot(callable, buf + 1, nargsf, kwnames);
+    PyObject* result = slot(callable, argv, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames);
     if (!result || PyErr_Occurred()) [[unlikely]] return checked_result(callable, result, where);
     return Ref::steal(result);
 }

@@ -7,8 +7,8 @@ namespace zen {
 
 namespace {
 
-const Names& N = state().names;
-const Constants& C = state().consts;
+constinit const Names& N = state().names;
+constinit const Constants& C = state().consts;
 
 // def __init__(self, parent=None, geom_only=False)
 void init(const Frame& f) {

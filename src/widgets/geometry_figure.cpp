@@ -7,8 +7,8 @@ namespace zen {
 
 namespace {
 
-const Names& N = state().names;
-const Constants& C = state().consts;
+constinit const Names& N = state().names;
+constinit const Constants& C = state().consts;
 
 // for a in entry: a.remove()
 void remove_artists(Borrowed entry) {
@@ -116,8 +116,7 @@ void set_selection(const Frame& f) {
     Iteration entries(getattr(self, N.artists));
     for (Ref a; entries.next(a);) {
         // plt.setp(a, color="0.7", lw=1, zorder=0)
-        Method setp = method(f.global(N.plt), N.setp);
-        call(setp, {a, C.str_grey, C.int_1, C.int_0}, C.kw_style);
+        call_method(f.global(N.plt), N.setp, {a, C.str_grey, C.int_1, C.int_0}, C.kw_style);
     }
     // plt.setp(self.artists[i], color="orange", lw=2, zorder=1)
     Method setp = method(f.global(N.plt), N.setp);
