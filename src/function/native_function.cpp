@@ -10,9 +10,10 @@ namespace zen {
 namespace {
 
 // Native calls nested deeper than this also count towards the interpreter's
-// recursion limit. (The counter, State::native_depth, has the default TLS
-// model of a shared object: an initial-exec block could make a dlopen of the
-// module fail once other extensions have used up the static TLS space.)
+// recursion limit. (The counter, State::native_depth, has a dynamic TLS
+// model, reached through a TLS descriptor where the build allows: an
+// initial-exec block could make a dlopen of the module fail once other
+// extensions have used up the static TLS space.)
 constexpr int kFreeDepth = 32;
 
 inline NativeFunction* as_fn(PyObject* o) { return reinterpret_cast<NativeFunction*>(o); }
@@ -66,7 +67,7 @@ void too_many_positional(NativeFunction* f, Py_ssize_t given) {
 
 // The index of the parameter whose name equals `key` (a str that is none of
 // the interned names), nparams when there is none, -1 on error.
-[[gnu::noinline]] Py_ssize_t find_param_by_value(NativeFunction* f, PyObject* key) {
+Py_ssize_t find_param_by_value(NativeFunction* f, PyObject* key) {
     const Py_ssize_t nparams = f->spec->nparams;
     for (Py_ssize_t j = 0; j < nparams; ++j) {
         const int eq = PyObject_RichCompareBool(key, PyTuple_GET_ITEM(f->params, j), Py_EQ);
@@ -76,25 +77,24 @@ void too_many_positional(NativeFunction* f, Py_ssize_t given) {
 }
 
 // Sets the TypeError for a keyword argument that cannot be bound; false.
-[[gnu::cold, gnu::noinline]] bool keyword_error(NativeFunction* f, const char* format, PyObject* key) {
+bool keyword_error(NativeFunction* f, const char* format, PyObject* key) {
     PyErr_Format(PyExc_TypeError, format, f->qualname, key);
     return false;
 }
 
-[[gnu::cold, gnu::noinline]] bool missing_error(NativeFunction* f, PyObject* const* bound, Py_ssize_t required) {
+bool missing_error(NativeFunction* f, PyObject* const* bound, Py_ssize_t required) {
     format_missing(f, bound, required);
     return false;
 }
 
-[[gnu::cold, gnu::noinline]] bool positional_error(NativeFunction* f, Py_ssize_t given) {
+bool positional_error(NativeFunction* f, Py_ssize_t given) {
     too_many_positional(f, given);
     return false;
 }
 
 // Fills bound[0..nparams) with borrowed references; false with TypeError set
-// when the call shape does not fit the parameters. Out of line (calls with
-// exactly the parameters, by position, skip it), its errors further out.
-[[gnu::noinline]] bool bind(NativeFunction* f, PyObject* const* args, size_t nargsf, PyObject* kwnames,
+// when the call shape does not fit the parameters.
+bool bind(NativeFunction* f, PyObject* const* args, size_t nargsf, PyObject* kwnames,
                             PyObject** bound) {
     const Py_ssize_t nparams = f->spec->nparams;
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
@@ -131,14 +131,8 @@ void too_many_positional(NativeFunction* f, Py_ssize_t given) {
 
 // --- type slots ----------------------------------------------------------------
 
-PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) noexcept {
-    NativeFunction* f = as_fn(callable);
-    PyObject* bound[kMaxParams];
-    PyObject* const* frame_args = args;  // exactly the parameters, by position: nothing to bind
-    if (kwnames || PyVectorcall_NARGS(nargsf) != f->spec->nparams) {
-        if (!bind(f, args, nargsf, kwnames, bound)) return nullptr;
-        frame_args = bound;
-    }
+// Runs the body with its bound arguments.
+inline PyObject* run(NativeFunction* f, PyObject* const* frame_args) noexcept {
     // Native methods call each other through Python (self.draw(), ...); a
     // cycle of them must end in RecursionError, not a stack overflow. The
     // nesting of ordinary use (a few levels) is counted here alone; past
@@ -162,6 +156,21 @@ PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf
     if (counted) Py_LeaveRecursiveCall();
     --*depth;
     return result;
+}
+
+// A call with keywords, or with other than exactly the parameters: binds
+// them first. Out of line, so that the common call keeps a small frame.
+[[gnu::noinline]] PyObject* bind_and_run(NativeFunction* f, PyObject* const* args, size_t nargsf,
+                                         PyObject* kwnames) noexcept {
+    PyObject* bound[kMaxParams];
+    if (!bind(f, args, nargsf, kwnames, bound)) return nullptr;
+    return run(f, bound);
+}
+
+PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) noexcept {
+    NativeFunction* f = as_fn(callable);
+    if (kwnames || PyVectorcall_NARGS(nargsf) != f->spec->nparams) return bind_and_run(f, args, nargsf, kwnames);
+    return run(f, args);  // exactly the parameters, by position: nothing to bind
 }
 
 PyObject* fn_descr_get(PyObject* self, PyObject* obj, PyObject* /*type*/) noexcept {

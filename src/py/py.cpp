@@ -167,12 +167,8 @@ void translate_exception(const char* funcname) noexcept {
 }
 
 
-void unpack2(Borrowed pair, Ref& first, Ref& second, Loc where) {
-    if (PyTuple_CheckExact(pair.p) && PyTuple_GET_SIZE(pair.p) == 2) {
-        first = Ref::borrow(PyTuple_GET_ITEM(pair.p, 0));
-        second = Ref::borrow(PyTuple_GET_ITEM(pair.p, 1));
-        return;
-    }
+namespace detail {
+void unpack2_iterable(Borrowed pair, Ref& first, Ref& second, Loc where) {
     Iteration it(pair, where);
     Ref items[2];
     for (int i = 0; i < 2; ++i) {
@@ -189,5 +185,6 @@ void unpack2(Borrowed pair, Ref& first, Ref& second, Loc where) {
     first = std::move(items[0]);
     second = std::move(items[1]);
 }
+}  // namespace detail
 
 }  // namespace zen

@@ -454,8 +454,20 @@ inline void call_append(Borrowed o, PyObject* append, Borrowed item, Loc where =
     call_method(o, append, {item}, nullptr, where);
 }
 
-// Unpacks an iterable of exactly two items, as `a, b = pair` does.
-void unpack2(Borrowed pair, Ref& first, Ref& second, Loc where = Loc::current());
+namespace detail {
+void unpack2_iterable(Borrowed pair, Ref& first, Ref& second, Loc where);
+}
+
+// Unpacks an iterable of exactly two items, as `a, b = pair` does; an exact
+// tuple of two directly.
+inline void unpack2(Borrowed pair, Ref& first, Ref& second, Loc where = Loc::current()) {
+    if (PyTuple_CheckExact(pair.p) && PyTuple_GET_SIZE(pair.p) == 2) {
+        first = Ref::new_ref(PyTuple_GET_ITEM(pair.p, 0));
+        second = Ref::new_ref(PyTuple_GET_ITEM(pair.p, 1));
+        return;
+    }
+    detail::unpack2_iterable(pair, first, second, where);
+}
 
 // Raises NameError for `name` as the interpreter does (normalized, with
 // `.name`), then throws.
