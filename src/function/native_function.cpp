@@ -359,14 +359,14 @@ void Frame::globals_cleared(Loc where) {
     raise(where);
 }
 
-Ref Frame::super_(Loc where) const {
+Method Frame::super_method(PyObject* name, Loc where) const {
     if (!fn_->klass) {
         PyErr_SetString(PyExc_RuntimeError, "super(): __class__ cell not found");
         raise(where);
     }
     // klass is borrowed from the function, which the caller holds; only the
     // class statement binds it.
-    return call(state().builtin_super, {fn_->klass, self()}, nullptr, where);
+    return zen::super_method(fn_->klass, self(), name, where);
 }
 
 Ref Frame::import_from(PyObject* modname, PyObject* fromlist, PyObject* name, Loc where) const {

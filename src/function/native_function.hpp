@@ -46,8 +46,8 @@ public:
     Ref global(const GlobalName& name, Loc where = Loc::current()) const {
         return lookup_global(globals(where), name, where);
     }
-    // super(<defining class>, self)
-    Ref super_(Loc where = Loc::current()) const;
+    // super().name: super(<defining class>, self).name
+    Method super_method(PyObject* name, Loc where = Loc::current()) const;
     // `from <modname> import <name>` with the module's globals as importer.
     Ref import_from(PyObject* modname, PyObject* fromlist, PyObject* name, Loc where = Loc::current()) const;
 

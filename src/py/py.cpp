@@ -107,6 +107,49 @@ int find_method(PyObject* o, PyObject* name, PyObject** found) {
 }
 #endif
 
+namespace {
+// The attribute `name` in the namespace of the class `cls` itself (NULL when
+// absent); throws on error.
+Ref own_attribute(PyObject* cls, PyObject* name, Loc where) {
+#if PY_VERSION_HEX >= 0x030C0000
+    Ref dict = check(PyType_GetDict(reinterpret_cast<PyTypeObject*>(cls)), where);
+#else
+    PyObject* dict = reinterpret_cast<PyTypeObject*>(cls)->tp_dict;  // held by the class
+#endif
+    PyObject* found = PyDict_GetItemWithError(Borrowed(dict).p, name);  // borrowed: owned at once
+    if (!found && PyErr_Occurred()) raise(where);
+    return Ref::borrow(found);
+}
+
+bool is_dunder_class(PyObject* name) {
+    return PyUnicode_GET_LENGTH(name) == 9 && PyUnicode_CompareWithASCIIString(name, "__class__") == 0;
+}
+}  // namespace
+
+Method super_method(PyObject* type, PyObject* obj, PyObject* name, Loc where) {
+    PyTypeObject* start = Py_TYPE(obj);
+    if (PyType_Check(type) && !PyType_Check(obj) && PyUnicode_CheckExact(name) && !is_dunder_class(name) &&
+        PyType_IsSubtype(start, reinterpret_cast<PyTypeObject*>(type))) {
+        // Owned: a look-up below may run code that replaces the type's MRO.
+        Ref mro = Ref::borrow(start->tp_mro);
+        const Py_ssize_t n = mro.is_null() ? 0 : PyTuple_GET_SIZE(mro.get());
+        Py_ssize_t i = 0;
+        while (i + 1 < n && PyTuple_GET_ITEM(mro.get(), i) != type) ++i;
+        for (++i; i < n; ++i) {
+            Ref found = own_attribute(PyTuple_GET_ITEM(mro.get(), i), name, where);
+            if (found.is_null()) continue;
+            PyTypeObject* kind = Py_TYPE(found.get());
+            if (PyType_HasFeature(kind, Py_TPFLAGS_METHOD_DESCRIPTOR)) return Method{std::move(found), Ref::new_ref(obj)};
+            if (descrgetfunc get = kind->tp_descr_get)
+                return Method{check(get(found.get(), obj, reinterpret_cast<PyObject*>(start)), where), Ref()};
+            return Method{std::move(found), Ref()};
+        }
+    }
+    PyObject* args[] = {type, obj};
+    Ref super = check(PyObject_Vectorcall(reinterpret_cast<PyObject*>(&PySuper_Type), args, 2, nullptr), where);
+    return method(super, name, where);
+}
+
 namespace detail {
 Ref checked_result(PyObject* callable, PyObject* result, Loc where) {
     if (!result) {

@@ -429,6 +429,15 @@ inline Ref call(const Method& m, std::initializer_list<Borrowed> args = {}, PyOb
     return detail::vectorcall(m.callable.get(), m.self.get(), args, kwnames, where);
 }
 
+// super(type, obj).name, as the interpreter's super-attribute opcode finds
+// it without making the super object: the attribute of the first class
+// after `type` in the method resolution order of type(obj) that has it, a
+// method descriptor unbound (obj to pass first), anything else through its
+// __get__. What that does not cover (obj not an instance of type, obj a
+// class, `__class__`, a name no class after `type` has) goes through a real
+// super object.
+Method super_method(PyObject* type, PyObject* obj, PyObject* name, Loc where = Loc::current());
+
 // o.name(*args): lookup then call. Use only where the arguments are already
 // evaluated (the interpreter looks the method up before evaluating them).
 // The receiver is not taken over as Method does: whoever passes `o` keeps it

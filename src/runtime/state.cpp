@@ -82,7 +82,6 @@ void init_state(PyObject* builtins) {
         raise();
     }
     s.builtins.make_once([&] { return Ref::borrow(builtins); });
-    s.builtin_super.make_once([&] { return builtin(builtins, "super"); });
     s.builtin_zip.make_once([&] { return builtin(builtins, "zip"); });
 }
 

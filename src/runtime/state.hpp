@@ -130,7 +130,6 @@ struct State {
     Names names;
     Constants consts;
     Immortal builtins;  // the built-in namespace (a dict)
-    Immortal builtin_super;
     Immortal builtin_zip;
     Immortal function_type;  // the native method type
 

@@ -20,7 +20,7 @@ void remove_artists(Borrowed entry) {
 void init(const Frame& f) {
     PyObject* self = f.self();
     // super().__init__(parent, geom_only=geom_only); gcontrols is not used.
-    Method base_init = method(f.super_(), N.__init__);
+    Method base_init = f.super_method(N.__init__);
     call(base_init, {f.arg(1), f.arg(3)}, C.kw_geom_only);
     // self.artists = []
     setattr(self, N.artists, new_list());
