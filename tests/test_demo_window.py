@@ -93,7 +93,7 @@ def test_x_values_outside_the_figure_range_are_mapped_and_said(window, tmp_path,
     if note is None:
         assert entry == "Geometry: wide" and "shown as" not in window.message_label.text()
     else:
-        assert entry == f"Geometry: wide [{note}]"
+        assert entry == f"Geometry: wide\n    {note}"
         assert "its x values 0 to 200 are shown as 0 to 100" in window.message_label.text()
 
 
@@ -197,11 +197,13 @@ def test_dark_switch_changes_the_palette_and_the_figures(window):
                 same_color(t.get_color(), text) for t in fig.ax.get_xticklabels())
 
 
-def test_nothing_is_clipped_at_the_minimum_size(window, qtbot):
+def test_nothing_is_clipped_at_the_minimum_size(window, qtbot, tmp_path):
     for name, key in (("Arch", "geometry"), ("Temperature", "workbench")):
         drag_label(window.labels[name], window.figures[key])
+    drop_file(window, write_table(tmp_path / "long_file_name.csv", 11, -1e6))  # with its x note
     window.resize(1, 1)
     qtbot.waitUntil(lambda: window.size() == window.minimumSize())
+    assert not window.element_list.horizontalScrollBar().isVisible()
     for widget in window.findChildren(QtWidgets.QWidget):
         if widget.isVisible() and isinstance(widget, (QtWidgets.QLabel, QtWidgets.QAbstractButton,
                                                       QtWidgets.QAbstractSpinBox)):

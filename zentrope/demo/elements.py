@@ -268,19 +268,20 @@ def fit_x(x, source="data"):
     return mapped, (lo, hi)
 
 
-def read_csv(path):
+def read_csv(path, max_bytes=MAX_CSV_BYTES):
     """Read the CSV file at ``path`` into an Element named after the file.
 
     The first column is x (mapped onto X_RANGE when it leaves it, see
     fit_x), every further column one line.  Raises CsvError with a message
-    fit for the user when the file cannot be read or parsed.  Safe to call
-    on a worker thread: it touches no Qt object.
+    fit for the user when the file cannot be read or parsed, or is larger
+    than ``max_bytes`` (None: no limit).  Safe to call on a worker thread:
+    it touches no Qt object.
     """
     path = os.fspath(path)
     source = os.path.basename(path) or path
     try:
-        if os.path.getsize(path) > MAX_CSV_BYTES:
-            raise CsvError(f"{source}: the file is larger than {MAX_CSV_BYTES // 2**20} MiB")
+        if max_bytes is not None and os.path.getsize(path) > max_bytes:
+            raise CsvError(f"{source}: the file is larger than {max_bytes / 2**20:g} MiB")
         with open(path, encoding="utf-8-sig") as f:
             text = f.read()
     except UnicodeDecodeError:

@@ -315,7 +315,8 @@ class DemoWindow(QtWidgets.QMainWindow):
     @staticmethod
     def entry_text(title, element):
         note = element.x_note(short=True)
-        return f"{title}: {element.name}" + (f" [{note}]" if note else "")
+        # The note on a line of its own, so the entry fits a narrow list.
+        return f"{title}: {element.name}" + (f"\n    {note}" if note else "")
 
     def _update_controls(self):
         self._syncing = True
@@ -385,6 +386,10 @@ class DemoWindow(QtWidgets.QMainWindow):
             "figures": {key: self._rect(fig) for key, fig in self.figures.items()},
             "samples": {item.text(): self._item_rect(self.sample_list, item)
                         for item in map(self.sample_list.item, range(self.sample_list.count()))},
+            "entries": [self._item_rect(self.element_list, item)
+                        for item in map(self.element_list.item, range(self.element_list.count()))],
+            "controls": {name: self._rect(widget) for name, widget in (
+                ("delete", self.delete_button), ("scale", self.scale_spin), ("dark", self.dark_check))},
         }
         return data
 
