@@ -1,5 +1,6 @@
 """The demo window driven through real Qt events (offscreen)."""
 import os
+import signal
 import subprocess
 import sys
 import threading
@@ -10,6 +11,7 @@ import pytest
 from matplotlib.colors import same_color
 from PySide6 import QtCore, QtGui, QtWidgets
 
+from zentrope.demo.app import QuitOnInterrupt
 from zentrope.demo.elements import MAX_CSV_BYTES
 from zentrope.demo.session import drag_files, drag_label, wait_for_loads
 from zentrope.demo.theme import DRAG_TINT, LOOKS
@@ -220,6 +222,21 @@ def test_nothing_is_clipped_at_the_minimum_size(window, qtbot, tmp_path):
                 if low <= value <= high:  # drawn
                     assert box.x0 >= 0 and box.y0 >= 0, label
                     assert box.x1 <= fig.width() and box.y1 <= fig.height(), label
+
+
+def test_ctrl_c_in_a_drop_closes_the_window_once_the_drop_is_handled(window, qtbot, tmp_path):
+    inside = []
+
+    def interrupted_slot(path):  # Ctrl+C arrives while the drop is being handled
+        os.kill(os.getpid(), signal.SIGINT)
+        inside.append(window.isVisible())
+    window.figures["geometry"].csv_dropped.connect(interrupted_slot)
+    with QuitOnInterrupt() as interrupt:
+        interrupt.watch(QtWidgets.QApplication.instance())
+        assert drag_files([write_table(tmp_path / "big.csv", 20_000)], window.figures["geometry"])
+        assert inside == [True] and interrupt.received
+        qtbot.waitUntil(lambda: not window.isVisible())
+    assert not window.loader.busy
 
 
 def test_headless_run_leaves_a_picture(tmp_path):

@@ -83,13 +83,21 @@ class QuitOnInterrupt:
             pass
 
     def _on_signal(self, signum, frame):
+        # The handler runs between any two Python statements, possibly in the
+        # middle of an event handler (a drop, a redraw): the windows are
+        # closed from the event loop, once that handler has returned.
         self.received = True
+        from PySide6 import QtCore
+        if QtCore.QCoreApplication.instance() is not None:
+            QtCore.QTimer.singleShot(0, self._quit)
+
+    @staticmethod
+    def _quit():
         from PySide6 import QtWidgets
         app = QtWidgets.QApplication.instance()
-        if app is not None:
-            for window in app.topLevelWidgets():
-                window.close()
-            app.quit()
+        for window in app.topLevelWidgets():
+            window.close()
+        app.quit()
 
 
 def main(argv=None):

@@ -49,10 +49,12 @@ class CsvLoader(QtCore.QObject):
         return ahead
 
     def shutdown(self):
-        """Drop the queued files; the one being read is finished and discarded."""
+        """Drop the queued files, and wait for the one being read (its result
+        is discarded): the loader must not be deleted while the worker may
+        still signal it."""
         self._queue.clear()
         self._current = None
-        self._executor.shutdown(wait=False, cancel_futures=True)
+        self._executor.shutdown(wait=True, cancel_futures=True)
 
     def _start_next(self):
         self._current = self._queue.popleft()
@@ -61,10 +63,7 @@ class CsvLoader(QtCore.QObject):
         future.add_done_callback(self._deliver)
 
     def _deliver(self, future):  # on the worker thread
-        try:
-            self._done.emit(future)
-        except RuntimeError:  # the loader is gone (window closed): nobody waits for it
-            pass
+        self._done.emit(future)
 
     def _on_done(self, future):
         if future.job is not self._current:  # shut down meanwhile
