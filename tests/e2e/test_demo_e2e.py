@@ -98,14 +98,17 @@ def demo(display, tmp_path):
         process.wait(10)
 
 
-def drag_file_from_another_process(demo, display, path, tmp_path):
-    """Drag ``path`` out of a second process's window onto the geometry figure."""
+def drag_file_from_another_process(demo, display, path, tmp_path, outcome, timeout=20.0):
+    """Drag ``path`` out of a second process's window onto the geometry figure;
+    returns ``outcome()`` once it is true.  The source lives until then: the
+    demo asks it for the file's URL after the drop."""
     info_path = tmp_path / "source.json"
     x, y, width, _ = demo()["widgets"]["window"]
     source = subprocess.Popen([sys.executable, SOURCE, path, str(min(x + width + 20, 1600)),
                                str(y + 40), info_path], env=display)
     try:
         drag(display, demo, center(poll(lambda: read_json(info_path), "the drag source window")), 1)
+        return poll(outcome, f"the drop of {os.path.basename(path)} to take effect", timeout)
     finally:
         source.terminate()
         source.wait(10)
@@ -126,8 +129,8 @@ def test_label_drags_onto_the_geom_only_figure(demo, display):
 def test_csv_file_dragged_from_another_process(demo, display, tmp_path):
     csv_path = tmp_path / "two_lines.csv"
     csv_path.write_text("x,upper,lower\n0,5,1\n50,7,2\n100,6,0\n")
-    drag_file_from_another_process(demo, display, csv_path, tmp_path)
-    elements = poll(lambda: demo()["figures"]["geometry"]["elements"], "the CSV element")
+    elements = drag_file_from_another_process(
+        demo, display, csv_path, tmp_path, lambda: demo()["figures"]["geometry"]["elements"])
     assert [(el["name"], el["kind"], el["lines"]) for el in elements] == [("two_lines", "csv", 2)]
     assert not demo()["message_is_error"]
 
@@ -137,8 +140,8 @@ def test_large_csv_file_read_while_the_window_runs(demo, display, tmp_path):
     csv_path = tmp_path / "long_run.csv"
     x = np.arange(rows, dtype=float)
     np.savetxt(csv_path, np.column_stack([x, np.sin(x / 5000)]), fmt="%.6g", delimiter=",")
-    drag_file_from_another_process(demo, display, csv_path, tmp_path)
-    state = poll(lambda: demo()["figures"]["geometry"]["elements"] and demo(), "the large element", 60)
+    state = drag_file_from_another_process(
+        demo, display, csv_path, tmp_path, lambda: demo()["figures"]["geometry"]["elements"] and demo(), 60)
     assert state["figures"]["geometry"]["elements"][0]["x_range"] == [0, rows - 1]
     assert state["message"].endswith(f"its x values 0 to {rows - 1} are shown as 0 to 100.")
     assert not state["busy_cursor"] and state["figures"]["geometry"]["drags"]["drop"] == 1
