@@ -120,6 +120,9 @@ def run_session(window):
     drop_label("Channel", "geometry")
     drop_csv(samples["sensor_log.csv"], "workbench")
     drop_label("Steps", "workbench")
+    drop_csv(samples["pump_pressure.csv"], "workbench")
+    _expect(model.figures["workbench"].elements[-1].x_range == (0, 240),
+            "the pump test's x values 0 to 240 were not mapped onto the figure")
 
     # Rescale the arch (one line) and the channel (two lines).
     for name, scale in (("Arch", 1.5), ("Channel", 0.6)):

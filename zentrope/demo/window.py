@@ -126,6 +126,12 @@ class DemoWindow(QtWidgets.QMainWindow):
                                         + 2 * self.sample_list.frameWidth() + 4)
         samples_layout.addWidget(self.sample_list)
         column.addWidget(samples)
+        # As narrow as the labels, the legend and the file names allow.
+        names = self.sample_list.sizeHintForColumn(0) + 2 * self.sample_list.frameWidth() + 8
+        width = max(box.minimumSizeHint().width(), samples.minimumSizeHint().width(),
+                    names + samples.minimumSizeHint().width() - self.sample_list.minimumSizeHint().width())
+        for group in (box, samples):
+            group.setFixedWidth(width)
         return column
 
     def _build_figures(self, parent):
