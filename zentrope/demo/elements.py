@@ -6,17 +6,21 @@ figure keeps as the element's artists; ``values`` gives the series rescaled,
 in the shape the figure's ``set_artist_value`` expects (one row as a 1-D
 array, several rows as a 2-D array).
 """
+import io
 import math
 import os
 
 import numpy as np
 
+#: the x range the figures show (fixed by the widget); a CSV file's x values
+#: outside it are mapped onto it
+X_RANGE = (0.0, 100.0)
 #: x positions shared by the library items: 0 to 100 in steps of 0.5
-X = np.linspace(0.0, 100.0, 201)
+X = np.linspace(*X_RANGE, 201)
 
 
 class Element:
-    def __init__(self, name, x, ys, kind, columns=None):
+    def __init__(self, name, x, ys, kind, columns=None, x_range=None):
         self.name = str(name)
         self.x = np.asarray(x, dtype=float)
         ys = np.asarray(ys, dtype=float)
@@ -26,6 +30,9 @@ class Element:
         #: "geometry", "series" (a library item that is not a geometry) or "csv"
         self.kind = kind
         self.columns = list(columns) if columns else []
+        #: (min, max) of the x values as read, when they were mapped onto
+        #: the figures' x range; None when they are shown as they are
+        self.x_range = tuple(x_range) if x_range is not None else None
         self.scale = 1.0
 
     @property
@@ -45,7 +52,16 @@ class Element:
 
     def describe(self):
         return {"name": self.name, "kind": self.kind, "lines": self.nlines,
-                "scale": self.scale}
+                "scale": self.scale, "x_range": list(self.x_range) if self.x_range else None}
+
+    def x_note(self, short=False):
+        """How the x values are shown, when they were mapped; else ''."""
+        if self.x_range is None:
+            return ""
+        (lo, hi), (start, end) = self.x_range, X_RANGE
+        if short:
+            return f"x {lo:g}…{hi:g} → {start:g}…{end:g}"
+        return f"its x values {lo:g} to {hi:g} are shown as {start:g} to {end:g}"
 
 
 # --- the label library -----------------------------------------------------
@@ -101,6 +117,15 @@ class CsvError(ValueError):
 
 #: files larger than this are refused rather than read into memory
 MAX_CSV_BYTES = 20 * 1024 * 1024
+#: characters handed to the numeric parser at a time (whole lines): each
+#: piece holds the interpreter lock for a few milliseconds only, so that a
+#: file read on a worker thread leaves the GUI thread free to run
+_PIECE = 256 * 1024
+
+
+def _content(line):
+    """A line without its comment ('#' to the end) and surrounding blanks."""
+    return line.split("#", 1)[0].strip()
 
 
 def _split(line, delimiter):
@@ -115,16 +140,30 @@ def _numbers(fields):
     return values
 
 
+def _first_line(text):
+    """(start offset, end offset, content) of the first line holding data."""
+    start = 0
+    while start < len(text):
+        end = text.find("\n", start)
+        end = len(text) if end < 0 else end
+        content = _content(text[start:end])
+        if content:
+            return start, end, content
+        start = end + 1
+    return None
+
+
 def parse_csv(text, source="data"):
-    """Parse a table of numbers: returns (column names, rows as float lists).
+    """Parse a table of numbers line by line: returns (column names, rows).
 
     Fields are separated by commas, semicolons or tabs (whichever the first
-    line uses) or else by white space.  Blank lines and lines starting with
-    '#' are skipped.  The first line may be a header of column names; every
-    other line must hold as many finite numbers as the first.
+    line uses) or else by white space.  '#' starts a comment, which runs to
+    the end of the line; blank lines are skipped.  The first line may be a
+    header of column names; every other line must hold as many finite
+    numbers as the first.  Errors name the line and what is wrong with it.
     """
-    lines = [(n, line.strip()) for n, line in enumerate(text.splitlines(), 1)]
-    lines = [(n, line) for n, line in lines if line and not line.startswith("#")]
+    lines = [(n, _content(line)) for n, line in enumerate(text.split("\n"), 1)]
+    lines = [(n, line) for n, line in lines if line]
     if not lines:
         raise CsvError(f"{source}: the file holds no data")
     first = lines[0][1]
@@ -148,31 +187,108 @@ def parse_csv(text, source="data"):
         if not all(math.isfinite(v) for v in values):
             raise CsvError(f"{source}, line {n}: values must be finite numbers")
         rows.append(values)
-    if len(rows) < 2:
-        raise CsvError(f"{source}: at least two rows of numbers are needed, found {len(rows)}")
-    if len(rows[0]) < 2:
-        raise CsvError(f"{source}: needs an x column and at least one y column")
+    _check_shape(source, len(rows), len(rows[0]) if rows else 0)
     return header, rows
 
 
-def read_csv(path):
+def _check_shape(source, nrows, ncols):
+    if nrows < 2:
+        raise CsvError(f"{source}: at least two rows of numbers are needed, found {nrows}")
+    if ncols < 2:
+        raise CsvError(f"{source}: needs an x column and at least one y column")
+
+
+def _parse_fast(text):
+    """The table through numpy's parser, a piece of whole lines at a time.
+
+    Returns (header, 2-D array), or None when the text is not a well-formed
+    table by parse_csv's rules (then parse_csv says what is wrong).
+    """
+    first = _first_line(text)
+    if first is None:
+        return None
+    start, end, content = first
+    delimiter = next((d for d in ",;\t" if d in content), None)
+    header = None
+    if _numbers(_split(content, delimiter)) is None:
+        header = _split(content, delimiter)
+        start = end + 1
+    pieces = []
+    while start < len(text):
+        stop = text.find("\n", start + _PIECE) + 1
+        if stop == 0 or len(text) - stop < _PIECE:  # no short piece at the end
+            stop = len(text)
+        piece = text[start:stop]
+        start = stop
+        if _first_line(piece) is None:
+            continue  # nothing but comments: numpy's parser would warn
+        try:
+            pieces.append(np.loadtxt(io.StringIO(piece), dtype=float, delimiter=delimiter,
+                                     comments="#", ndmin=2))
+        except ValueError:
+            return None
+    if not pieces or len({p.shape[1] for p in pieces}) != 1:
+        return None
+    table = pieces[0] if len(pieces) == 1 else np.concatenate(pieces)
+    if (header is not None and len(header) != table.shape[1]) or not np.isfinite(table).all():
+        return None
+    return header, table
+
+
+def parse_table(text, source="data"):
+    """Parse a table of numbers (rules of parse_csv): returns (column names
+    or None, 2-D float array with one row per line)."""
+    parsed = _parse_fast(text)
+    if parsed is None:
+        # Not a clean table: the line-by-line parser finds the line at fault
+        # (and reads the few tables numpy's parser refuses, such as '1_000').
+        header, rows = parse_csv(text, source)
+        parsed = header, np.array(rows, dtype=float)
+    header, table = parsed
+    _check_shape(source, *table.shape)
+    return header, table
+
+
+def fit_x(x, source="data"):
+    """x values as the figures show them: returns (x, original range or None).
+
+    Values within X_RANGE are kept.  Otherwise the smallest value is mapped
+    to the start of X_RANGE and the largest to its end, linearly, and the
+    original (min, max) is returned with them.
+    """
+    lo, hi = float(x.min()), float(x.max())
+    if lo == hi:
+        raise CsvError(f"{source}: every x value is {lo:g}; "
+                       "at least two different x values are needed")
+    if X_RANGE[0] <= lo and hi <= X_RANGE[1]:
+        return x, None
+    # In halves, so that the span of values near the float limits stays finite.
+    unit = (x / 2 - lo / 2) / (hi / 2 - lo / 2)
+    mapped = X_RANGE[0] + np.clip(unit, 0.0, 1.0) * (X_RANGE[1] - X_RANGE[0])
+    return mapped, (lo, hi)
+
+
+def read_csv(path, max_bytes=MAX_CSV_BYTES):
     """Read the CSV file at ``path`` into an Element named after the file.
 
-    The first column is x, every further column one line.  Raises CsvError
-    with a message fit for the user when the file cannot be read or parsed.
+    The first column is x (mapped onto X_RANGE when it leaves it, see
+    fit_x), every further column one line.  Raises CsvError with a message
+    fit for the user when the file cannot be read or parsed, or is larger
+    than ``max_bytes`` (None: no limit).  Safe to call on a worker thread:
+    it touches no Qt object.
     """
     path = os.fspath(path)
     source = os.path.basename(path) or path
     try:
-        if os.path.getsize(path) > MAX_CSV_BYTES:
-            raise CsvError(f"{source}: the file is larger than {MAX_CSV_BYTES // 2**20} MiB")
+        if max_bytes is not None and os.path.getsize(path) > max_bytes:
+            raise CsvError(f"{source}: the file is larger than {max_bytes / 2**20:g} MiB")
         with open(path, encoding="utf-8-sig") as f:
             text = f.read()
     except UnicodeDecodeError:
         raise CsvError(f"{source}: not a text file (UTF-8 expected)") from None
     except OSError as e:
         raise CsvError(f"{source}: cannot read the file ({e.strerror or e})") from None
-    header, rows = parse_csv(text, source)
-    table = np.array(rows, dtype=float)
+    header, table = parse_table(text, source)
+    x, x_range = fit_x(table[:, 0], source)
     name = os.path.splitext(source)[0]
-    return Element(name, table[:, 0], table[:, 1:].T, "csv", columns=header)
+    return Element(name, x, table[:, 1:].T, "csv", columns=header, x_range=x_range)
