@@ -1,6 +1,7 @@
 """Instructions per call of each case, counted by valgrind's callgrind.
 
     .venv/bin/python bench/callgrind.py [--only TEXT] [--loops N] [--impls native,cython] [--keep DIR]
+                                        [--json PATH]
 
 Unlike run.py's timings, instruction counts do not depend on machine load,
 so small differences between the implementations show up reliably. The
@@ -11,10 +12,13 @@ case, runs the timing loop of each implementation and the empty baseline loop
 requests, through a small helper compiled on first use). Instructions per
 call are (implementation − baseline) ÷ loops. With ``--keep DIR`` the dumps
 stay in DIR, one per loop (``callgrind_annotate --inclusive=yes FILE`` shows
-where the instructions go).
+where the instructions go). ``--json`` writes the counts for ``run.py
+--instructions``, which puts them next to the timings.
 """
 import argparse
 import ctypes
+import json
+import platform
 import os
 import re
 import shutil
@@ -95,6 +99,7 @@ def main(argv=None):
     parser.add_argument("--loops", type=int, default=1000, help="calls per count (default 1000)")
     parser.add_argument("--impls", default="native,python,cython", help="comma-separated, native first")
     parser.add_argument("--keep", metavar="DIR", help="keep the callgrind dumps in DIR")
+    parser.add_argument("--json", metavar="PATH", help="also write the counts as JSON")
     parser.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
     if args.child:
@@ -127,14 +132,20 @@ def main(argv=None):
     head = ["operation", "case"] + [f"{n} Ir" for n in names] + [f"{n} ÷ {names[0]}" for n in others]
     print("| " + " | ".join(head) + " |")
     print("|" + "---|" * 2 + "---:|" * (len(head) - 2))
+    counts = {}
     for n, case in enumerate(selected):
         row = totals.get(n, {})
         per_call = {k: (row[k] - row["baseline"]) / args.loops for k in names if k in row and "baseline" in row}
+        counts[case.key] = per_call
         cells = [case.op, case.variant] + [f"{per_call[k]:,.0f}" if k in per_call else "–" for k in names]
         for k in others:
             ok = k in per_call and per_call.get(names[0])
             cells.append(f"{per_call[k] / per_call[names[0]]:.3f}" if ok else "–")
         print("| " + " | ".join(cells) + " |")
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump({"python": platform.python_version(), "loops": args.loops, "instructions": counts}, f, indent=2,
+                      ensure_ascii=False)
     return 0
 
 
