@@ -10,10 +10,7 @@ namespace zen {
 namespace {
 
 // Native calls nested deeper than this also count towards the interpreter's
-// recursion limit. (The counter, State::native_depth, has a dynamic TLS
-// model, reached through a TLS descriptor where the build allows: an
-// initial-exec block could make a dlopen of the module fail once other
-// extensions have used up the static TLS space.)
+// recursion limit.
 constexpr int kFreeDepth = 32;
 
 inline NativeFunction* as_fn(PyObject* o) { return reinterpret_cast<NativeFunction*>(o); }
@@ -136,14 +133,13 @@ inline PyObject* run(NativeFunction* f, PyObject* const* frame_args) noexcept {
     // Native methods call each other through Python (self.draw(), ...); a
     // cycle of them must end in RecursionError, not a stack overflow. The
     // nesting of ordinary use (a few levels) is counted here alone; past
-    // kFreeDepth every call also counts towards the interpreter's limit.
-    // One look-up of this thread's counter (a call into the TLS resolver):
-    // the empty asm keeps the compiler from redoing it after the body.
-    int* depth = &State::native_depth;
-    asm("" : "+r"(depth));
-    const bool counted = ++*depth > kFreeDepth;
+    // kFreeDepth every call also counts towards the interpreter's limit of
+    // its own thread (entered and left by the same call). The counter
+    // covers all threads, so it is never below the nesting of this one.
+    int& depth = state().native_depth;
+    const bool counted = ++depth > kFreeDepth;
     if (counted && Py_EnterRecursiveCall(" while calling a native method")) {
-        --*depth;
+        --depth;
         return nullptr;
     }
     PyObject* result = nullptr;
@@ -154,7 +150,7 @@ inline PyObject* run(NativeFunction* f, PyObject* const* frame_args) noexcept {
         translate_exception(PyUnicode_AsUTF8(f->fullname));  // ASCII: its UTF-8 is its data
     }
     if (counted) Py_LeaveRecursiveCall();
-    --*depth;
+    --depth;
     return result;
 }
 

@@ -14,6 +14,7 @@
 #endif
 
 #include <cstddef>
+#include <cstring>
 #include <initializer_list>
 #include <source_location>
 #include <utility>
@@ -369,6 +370,16 @@ inline int lookup_attr(PyObject* o, PyObject* name, PyObject** result) {
 }
 
 namespace detail {
+// The callee's vectorcall slot, or NULL (PEP 590). Inline here: from 3.11 on
+// PyVectorcall_Function is a call into the interpreter.
+inline vectorcallfunc vectorcall_slot(PyObject* callable) {
+    PyTypeObject* type = Py_TYPE(callable);
+    if (!PyType_HasFeature(type, Py_TPFLAGS_HAVE_VECTORCALL)) return nullptr;
+    vectorcallfunc slot;
+    std::memcpy(&slot, reinterpret_cast<const char*>(callable) + type->tp_vectorcall_offset, sizeof slot);
+    return slot;
+}
+
 // What the interpreter does with a callee's result (a value with an
 // exception set, or NULL with none, becomes SystemError); throws on error.
 [[gnu::cold, gnu::noinline]] Ref checked_result(PyObject* callable, PyObject* result, Loc where);
@@ -399,7 +410,7 @@ inline Ref vectorcall(PyObject* callable, PyObject* self, std::initializer_list<
         ++n;
     }
     const std::size_t nargs = n - (kwnames ? static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)) : 0);
-    vectorcallfunc slot = PyVectorcall_Function(callable);
+    vectorcallfunc slot = vectorcall_slot(callable);
     if (!slot) {
         // No vectorcall slot: the interpreter's tp_call path, which checks
         // the callee's result itself.

@@ -3,7 +3,6 @@
 namespace zen {
 
 State g_state;
-constinit thread_local int State::native_depth = 0;
 
 namespace {
 

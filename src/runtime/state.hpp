@@ -141,9 +141,11 @@ struct State {
 
     GlobalCache global_cache;
 
-    // Depth of nested native method calls on this thread (constant-
-    // initialised: its uses need no check for a dynamic initialiser).
-    static constinit thread_local int native_depth;
+    // Native method calls under way, on all threads together: an upper
+    // bound of each thread's own nesting. Changed only with the GIL held
+    // (the module runs in one interpreter), so a plain int: a per-thread
+    // counter would cost a TLS look-up on every call.
+    int native_depth = 0;
 };
 
 // The state; its members are valid after init_state() has succeeded once.
