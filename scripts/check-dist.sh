@@ -34,10 +34,12 @@ log "sdist"
 "$TOOLS/bin/python" -m build --sdist --no-isolation --outdir dist . >/dev/null
 sdist="$(ls dist/*.tar.gz)"
 listing="$(tar -tzf "$sdist")"
-for f in LICENSE README.md CMakeLists.txt pyproject.toml src/module.cpp \
-         zentrope/py.typed zentrope/widgets/models/gmodel/mpl.pyi; do
-    grep -q "^[^/]*/$f\$" <<<"$listing" || die "$sdist lacks $f"
-done
+sdist_top="$(basename "$sdist" .tar.gz)"
+# Everything the build and the package are made of (the wheel built from the
+# sdist below proves the rest).
+while read -r f; do
+    grep -qxF "${sdist_top}/$f" <<<"$listing" || die "$sdist lacks $f"
+done < <(git ls-files LICENSE README.md CMakeLists.txt pyproject.toml src zentrope)
 if grep -qE '^[^/]*/(\.venv[^/]*|build|dist|wheelhouse|out)/' <<<"$listing"; then
     die "$sdist carries environments or build output"
 fi

@@ -256,7 +256,7 @@ def test_traceback_entries_name_the_method_and_its_source(mod, canvas, names, ca
     ours = [e for e in traceback.extract_tb(info.tb) if e.name.startswith(MODNAME + ".")]
     assert [e.name for e in ours] == [f"{MODNAME}.{n}" for n in names]
     for e in ours:
-        src = "src/canvas.cpp" if "._MPLDragWidget." in e.name else "src/geometry_figure.cpp"
+        src = "src/widgets/canvas.cpp" if "._MPLDragWidget." in e.name else "src/widgets/geometry_figure.cpp"
         with open(os.path.join(os.path.dirname(os.path.dirname(__file__)), src)) as f:
             assert e.filename == src and 0 < e.lineno <= len(f.readlines())
 

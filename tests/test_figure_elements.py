@@ -144,7 +144,7 @@ def test_traceback_entries_name_the_method_and_its_source(fig, act, names):
     frames = [(fr.name, fr.filename) for fr in traceback.extract_tb(info.tb)
               if fr.name.startswith("zentrope.widgets.models.gmodel.mpl.")]
     assert frames == [("zentrope.widgets.models.gmodel.mpl.GeometryModelFigure." + n,
-                       "src/geometry_figure.cpp") for n in names]
+                       "src/widgets/geometry_figure.cpp") for n in names]
 
 
 Line = type("Line", (), {"remove": lambda self: None, "set_ydata": lambda self, y: None})

@@ -44,7 +44,7 @@ def test_declared_interpreters_and_lower_bounds_are_what_ci_tests():
 def test_shared_object_embeds_no_build_path(mod):
     data = Path(mod.__file__).read_bytes()
     assert str(ROOT).encode() not in data
-    assert b"src/canvas.cpp" in data  # traceback entries still name the sources
+    assert re.search(rb"\0src/[\w/]+\.cpp\0", data)  # traceback entries still name the sources
 
 
 @pytest.mark.parametrize("build, message", [

@@ -7,8 +7,8 @@ namespace zen {
 
 namespace {
 
-const Names& N = rt().names;
-const Constants& C = rt().consts;
+const Names& N = state().names;
+const Constants& C = state().consts;
 
 // for a in entry: a.remove()
 void remove_artists(Borrowed entry) {
@@ -23,7 +23,7 @@ void init(const Frame& f) {
     Method base_init = method(f.super_(), N.__init__);
     call(base_init, {f.arg(1), f.arg(3)}, C.kw_geom_only);
     // self.artists = []
-    setattr(self, N.artists, check(PyList_New(0)));
+    setattr(self, N.artists, new_list());
     // self.setMinimumSize(300, 200)
     call_method(self, N.setMinimumSize, {C.int_300, C.int_200});
 }
@@ -45,7 +45,7 @@ void clear(const Frame& f) {
     PyObject* self = f.self();
     Iteration entries(getattr(self, N.artists));
     for (Ref entry; entries.next(entry);) remove_artists(entry);
-    setattr(self, N.artists, check(PyList_New(0)));
+    setattr(self, N.artists, new_list());
     call_method(self, N.draw);
 }
 
@@ -59,7 +59,7 @@ void drop_event(const Frame& f) {
     {
         Ref src = source();
         Ref label_class = f.global(N.GeometryLabelDraggable);
-        from_label = check(PyObject_IsInstance(src.get(), label_class.get()));
+        from_label = isinstance(src, label_class);
     }
     if (from_label) {
         Ref name = getattr(source(), N.name);
@@ -70,9 +70,8 @@ void drop_event(const Frame& f) {
         Ref fpath = call_method(getitem(urls, C.int_0), N.toLocalFile);
         call_method(getattr(self, N.csv_dropped), N.emit, {fpath});
     }
-    Method set_facecolor = method(getattr(self, N.ax), N.set_facecolor);
-    call(set_facecolor, {getattr(self, N._axcolor0)});
-    call_method(self, N.draw);
+    // self.ax.set_facecolor(self._axcolor0); self.draw()
+    show_face_colour(self, N._axcolor0);
 }
 
 // def remove_element(self, ind, ind_new)
@@ -101,7 +100,7 @@ void set_artist_value(const Frame& f) {
     } else {
         // for aa, yy in zip(self.artists[ind], y): aa.set_ydata(yy)
         Ref entry = getitem(getattr(self, N.artists), ind);
-        Iteration pairs(call(rt().builtin_zip, {entry, y}));
+        Iteration pairs(call(state().builtin_zip, {entry, y}));
         for (Ref pair; pairs.next(pair);) {
             Ref aa, yy;
             unpack2(pair, aa, yy);

@@ -7,16 +7,8 @@ namespace zen {
 
 namespace {
 
-const Names& N = rt().names;
-const Constants& C = rt().consts;
-
-// self.ax.set_facecolor(self.<colour>); self.draw()
-void show_face_colour(PyObject* self, PyObject* colour_attr) {
-    Ref ax = getattr(self, N.ax);
-    Method set_facecolor = method(ax, N.set_facecolor);
-    call(set_facecolor, {getattr(self, colour_attr)});
-    call_method(self, N.draw);
-}
+const Names& N = state().names;
+const Constants& C = state().consts;
 
 // def __init__(self, parent=None, geom_only=False)
 void init(const Frame& f) {
@@ -33,8 +25,7 @@ void init(const Frame& f) {
     // self.ax = self.fig.add_axes([0.1, 0.1, 0.88, 0.88])
     {
         Method add_axes = method(getattr(self, N.fig), N.add_axes);
-        Ref rect = check(Py_BuildValue("[dddd]", 0.1, 0.1, 0.88, 0.88));
-        setattr(self, N.ax, call(add_axes, {rect}));
+        setattr(self, N.ax, call(add_axes, {float_list({0.1, 0.1, 0.88, 0.88})}));
     }
     // self.ax.set_xmargin(0)
     call_method(getattr(self, N.ax), N.set_xmargin, {C.int_0});
@@ -57,8 +48,7 @@ void init(const Frame& f) {
         Method setp = method(f.global(N.plt), N.setp);
         Ref xlabels = call_method(getattr(self, N.ax), N.get_xticklabels);
         Ref ylabels = call_method(getattr(self, N.ax), N.get_yticklabels);
-        Ref labels = check(PyNumber_Add(xlabels.get(), ylabels.get()));
-        call(setp, {labels, C.int_6}, C.kw_size);
+        call(setp, {add(xlabels, ylabels), C.int_6}, C.kw_size);
     }
     // super().__init__(self.fig)
     {
@@ -95,13 +85,13 @@ void drag_enter_event(const Frame& f) {
 
     Ref parent = call_method(call_method(e, N.mimeData), N.parent);
     Ref label_class = f.global(N.GeometryLabelDraggable);
-    if (check(PyObject_IsInstance(parent.get(), label_class.get()))) {
+    if (isinstance(parent, label_class)) {
         // A label: any label, or only geometries on a geometry-only canvas.
         if (!truth(getattr(self, N.geom_only)) || truth(getattr(parent, N.isgeom))) accept = true;
     } else if (truth(call_method(call_method(e, N.mimeData), N.hasUrls))) {
         // Files: exactly one, ending in ".csv" in any letter case.
         Ref urls = call_method(call_method(e, N.mimeData), N.urls);
-        if (check(PyObject_Length(urls.get())) == 1) {
+        if (len(urls) == 1) {
             Ref fpath = call_method(getitem(urls, C.int_0), N.toLocalFile);
             if (truth(call_method(call_method(fpath, N.lower), N.endswith, {C.str_csv}))) accept = true;
         }
@@ -137,6 +127,17 @@ void set_fontcolor(const Frame& f) {
     call_method(getattr(self, N.ax), N.tick_params, {c}, C.kw_colors);
     call_method(getattr(getattr(getattr(self, N.ax), N.xaxis), N.label), N.set_color, {c});
 }
+
+}  // namespace
+
+void show_face_colour(PyObject* self, PyObject* colour_attr) {
+    Ref ax = getattr(self, N.ax);
+    Method set_facecolor = method(ax, N.set_facecolor);
+    call(set_facecolor, {getattr(self, colour_attr)});
+    call_method(self, N.draw);
+}
+
+namespace {
 
 const MethodSpec kMethods[] = {
     {"__init__", {"self", "parent", "geom_only"}, 3, 2, {Default::None, Default::False}, init},

@@ -1,4 +1,4 @@
-#include "native_function.hpp"
+#include "function/native_function.hpp"
 
 #include <structmember.h>
 
@@ -27,12 +27,11 @@ struct NativeFunction {
 
 namespace {
 
-PyTypeObject* g_type = nullptr;
-
-// Depth of nested native method calls on this thread (initial-exec: a plain
-// thread-pointer access, no call).
+// Native calls nested deeper than this also count towards the interpreter's
+// recursion limit. (The counter, State::native_depth, has the default TLS
+// model of a shared object: an initial-exec block could make a dlopen of the
+// module fail once other extensions have used up the static TLS space.)
 constexpr int kFreeDepth = 32;
-[[gnu::tls_model("initial-exec")]] thread_local int t_native_depth = 0;
 
 inline NativeFunction* as_fn(PyObject* o) { return reinterpret_cast<NativeFunction*>(o); }
 
@@ -142,7 +141,7 @@ bool bind(NativeFunction* f, PyObject* const* args, size_t nargsf, PyObject* kwn
 
 // --- type slots ----------------------------------------------------------------
 
-PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) noexcept {
     NativeFunction* f = as_fn(callable);
     PyObject* bound[kMaxParams];
     PyObject* const* frame_args = args;  // exactly the parameters, by position: nothing to bind
@@ -154,39 +153,33 @@ PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf
     // cycle of them must end in RecursionError, not a stack overflow. The
     // nesting of ordinary use (a few levels) is counted here alone; past
     // kFreeDepth every call also counts towards the interpreter's limit.
-    const bool counted = ++t_native_depth > kFreeDepth;
+    const bool counted = ++State::native_depth > kFreeDepth;
     if (counted && Py_EnterRecursiveCall(" while calling a native method")) {
-        --t_native_depth;
+        --State::native_depth;
         return nullptr;
     }
     PyObject* result = nullptr;
     try {
         f->spec->body(Frame(f, frame_args));
         result = Py_NewRef(Py_None);
-    } catch (const PyError& e) {
-        if (!PyErr_Occurred())
-            PyErr_SetString(PyExc_SystemError, "native method failed without setting an exception");
-        add_traceback(PyUnicode_AsUTF8(f->fullname), e.where);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
     } catch (...) {
-        PyErr_Format(PyExc_SystemError, "unexpected C++ exception in %U", f->qualname);
+        translate_exception(PyUnicode_AsUTF8(f->fullname));  // ASCII: its UTF-8 is its data
     }
     if (counted) Py_LeaveRecursiveCall();
-    --t_native_depth;
+    --State::native_depth;
     return result;
 }
 
-PyObject* fn_descr_get(PyObject* self, PyObject* obj, PyObject* /*type*/) {
+PyObject* fn_descr_get(PyObject* self, PyObject* obj, PyObject* /*type*/) noexcept {
     if (obj == nullptr || obj == Py_None) return Py_NewRef(self);
     return PyMethod_New(self, obj);
 }
 
-PyObject* fn_repr(PyObject* self) {
+PyObject* fn_repr(PyObject* self) noexcept {
     return PyUnicode_FromFormat("<native function %U at %p>", as_fn(self)->qualname, self);
 }
 
-int fn_traverse(PyObject* self, visitproc visit, void* arg) {
+int fn_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
     NativeFunction* f = as_fn(self);
     Py_VISIT(Py_TYPE(self));
     Py_VISIT(f->globals);
@@ -195,7 +188,7 @@ int fn_traverse(PyObject* self, visitproc visit, void* arg) {
     return 0;
 }
 
-int fn_clear(PyObject* self) {
+int fn_clear(PyObject* self) noexcept {
     // The defaults (None/False) cannot take part in a cycle and stay, so that
     // binding never sees a missing tuple.
     NativeFunction* f = as_fn(self);
@@ -205,7 +198,7 @@ int fn_clear(PyObject* self) {
     return 0;
 }
 
-void fn_dealloc(PyObject* self) {
+void fn_dealloc(PyObject* self) noexcept {
     NativeFunction* f = as_fn(self);
     PyObject_GC_UnTrack(self);
     if (f->weakreflist) PyObject_ClearWeakRefs(self);
@@ -223,15 +216,30 @@ void fn_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
-PyObject* fn_get_defaults(PyObject* self, void*) {
+PyObject* fn_get_defaults(PyObject* self, void*) noexcept {
     PyObject* d = as_fn(self)->defaults;
     return Py_NewRef(d ? d : Py_None);
 }
 
-PyObject* fn_get_globals(PyObject* self, void*) {
+PyObject* fn_get_globals(PyObject* self, void*) noexcept {
     PyObject* g = as_fn(self)->globals;
     return Py_NewRef(g ? g : Py_None);
 }
+
+// Functions are immutable: a copy is the function itself.
+PyObject* fn_copy(PyObject* self, PyObject*) noexcept { return Py_NewRef(self); }
+PyObject* fn_deepcopy(PyObject* self, PyObject*) noexcept { return Py_NewRef(self); }
+
+// Pickled by reference, as a module-level function is: the qualified name,
+// which pickle resolves from __module__ and checks is this very object.
+PyObject* fn_reduce(PyObject* self, PyObject*) noexcept { return Py_NewRef(as_fn(self)->qualname); }
+
+PyMethodDef fn_methods[] = {
+    {"__copy__", fn_copy, METH_NOARGS, nullptr},
+    {"__deepcopy__", fn_deepcopy, METH_O, nullptr},
+    {"__reduce__", fn_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 PyMemberDef fn_members[] = {
     {"__name__", T_OBJECT, offsetof(NativeFunction, name), READONLY, nullptr},
@@ -259,6 +267,7 @@ PyType_Slot fn_slots[] = {
     {Py_tp_descr_get, reinterpret_cast<void*>(fn_descr_get)},
     {Py_tp_repr, reinterpret_cast<void*>(fn_repr)},
     {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
+    {Py_tp_methods, fn_methods},
     {Py_tp_members, fn_members},
     {Py_tp_getset, fn_getset},
     {0, nullptr},
@@ -280,8 +289,7 @@ PyObject* str(const std::string& s) {
 }  // namespace
 
 void ready_native_function_type() {
-    if (g_type) return;
-    g_type = reinterpret_cast<PyTypeObject*>(check(PyType_FromSpec(&fn_spec)).release());
+    state().function_type.make_once([] { return check(PyType_FromSpec(&fn_spec)); });
 }
 
 Ref make_function(const MethodSpec& spec, const char* class_name, PyObject* globals) {
@@ -313,7 +321,7 @@ Ref make_function(const MethodSpec& spec, const char* class_name, PyObject* glob
     doc += ")";
     std::string text_signature = doc.substr(qualname.size());
 
-    NativeFunction* f = PyObject_GC_New(NativeFunction, g_type);
+    NativeFunction* f = PyObject_GC_New(NativeFunction, reinterpret_cast<PyTypeObject*>(state().function_type.get()));
     if (!f) raise();
     f->vectorcall = fn_vectorcall;
     f->spec = &spec;
@@ -323,7 +331,7 @@ Ref make_function(const MethodSpec& spec, const char* class_name, PyObject* glob
 
     f->name = check(PyUnicode_InternFromString(spec.name)).release();
     f->qualname = str(qualname);
-    f->module = Py_NewRef(rt().names.module_fullname);
+    f->module = Py_NewRef(state().names.module_fullname);
     f->doc = str(doc);
     f->text_signature = str(text_signature);
     f->fullname = check(PyUnicode_FromFormat("%U.%U", f->module, f->qualname)).release();
@@ -343,27 +351,28 @@ void bind_class(PyObject* function, PyObject* cls) {
 
 // --- Frame ----------------------------------------------------------------------
 
-Ref Frame::global(PyObject* name, Loc where) const {
-    if (!fn_->globals) {
+PyObject* Frame::globals(Loc where) const {
+    if (!fn_->globals) [[unlikely]] {
         PyErr_SetString(PyExc_SystemError, "native method called after its module namespace was cleared");
         raise(where);
     }
-    return lookup_global(fn_->globals, name, where);
+    return fn_->globals;  // borrowed: the function, which the caller holds, owns it
 }
+
+Ref Frame::global(PyObject* name, Loc where) const { return lookup_global(globals(where), name, where); }
 
 Ref Frame::super_(Loc where) const {
     if (!fn_->klass) {
         PyErr_SetString(PyExc_RuntimeError, "super(): __class__ cell not found");
         raise(where);
     }
-    return call(rt().builtin_super, {fn_->klass, self()}, nullptr, where);
+    // klass is borrowed from the function, which the caller holds; only the
+    // class statement binds it.
+    return call(state().builtin_super, {fn_->klass, self()}, nullptr, where);
 }
 
 Ref Frame::import_from(PyObject* modname, PyObject* fromlist, PyObject* name, Loc where) const {
-    if (!fn_->globals) {
-        PyErr_SetString(PyExc_SystemError, "native method called after its module namespace was cleared");
-        raise(where);
-    }
+    PyObject* importer = globals(where);
     // A module that is loaded and initialised and has the name is what the
     // import would return; serve it from the table of loaded modules without
     // the import system's package-path look-ups.
@@ -372,9 +381,9 @@ Ref Frame::import_from(PyObject* modname, PyObject* fromlist, PyObject* name, Lo
         if (PyErr_Occurred()) raise(where);
     } else if (loaded.get() != Py_None) {
         PyObject* value = nullptr;
-        if (check(_PyObject_LookupAttr(loaded.get(), name, &value), where)) return Ref::steal(value);
+        if (check(lookup_attr(loaded.get(), name, &value), where)) return Ref::steal(value);
     }
-    Ref module = check(PyImport_ImportModuleLevelObject(modname, fn_->globals, nullptr, fromlist, 0), where);
+    Ref module = check(PyImport_ImportModuleLevelObject(modname, importer, nullptr, fromlist, 0), where);
     return import_name(module, name, where);
 }
 

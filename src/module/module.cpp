@@ -1,7 +1,7 @@
 // The module zentrope.widgets.models.gmodel.mpl: multi-phase initialisation
 // with its guards, the imports, the plotting defaults, the two class
 // statements and the developer block.
-#include "widgets.hpp"
+#include "widgets/widgets.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,13 +20,8 @@ namespace {
 constexpr const char* kFullName = "zentrope.widgets.models.gmodel.mpl";
 constexpr const char* kInitEntry = "init zentrope.widgets.models.gmodel.mpl";
 
-// Process-wide module state: the one module object whose execute step has
-// started and not failed (owned), and the first interpreter that created it.
-PyObject* g_module = nullptr;
-int64_t g_interpreter_id = -1;
-
-const Names& N = rt().names;
-const Constants& C = rt().consts;
+const Names& N = state().names;
+const Constants& C = state().consts;
 
 // --- imports -------------------------------------------------------------------
 
@@ -50,13 +45,13 @@ Ref resolve_bases(PyObject* orig_bases) {
     const Py_ssize_t n = PyTuple_GET_SIZE(orig_bases);
     Ref resolved;  // list, made on the first replacement
     for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* base = PyTuple_GET_ITEM(orig_bases, i);
+        PyObject* base = PyTuple_GET_ITEM(orig_bases, i);  // borrowed: the caller's tuple holds it
         if (PyType_Check(base)) {
             if (!resolved.is_null()) check(PyList_Append(resolved.get(), base));
             continue;
         }
         PyObject* meth_raw = nullptr;
-        check(_PyObject_LookupAttr(base, N.__mro_entries__, &meth_raw));
+        check(lookup_attr(base, N.__mro_entries__, &meth_raw));
         Ref meth = Ref::steal(meth_raw);
         if (meth.is_null()) {
             if (!resolved.is_null()) check(PyList_Append(resolved.get(), base));
@@ -75,7 +70,8 @@ Ref resolve_bases(PyObject* orig_bases) {
     return check(PyList_AsTuple(resolved.get()));
 }
 
-// The most derived metaclass of the bases, as the interpreter picks it.
+// The most derived metaclass of the bases, as the interpreter picks it
+// (borrowed from the bases, which the caller holds).
 PyObject* most_derived_metaclass(PyObject* bases) {
     PyTypeObject* winner = PyTuple_GET_SIZE(bases) ? Py_TYPE(PyTuple_GET_ITEM(bases, 0)) : &PyType_Type;
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(bases); ++i) {
@@ -105,10 +101,13 @@ Ref make_class(PyObject* globals, const char* name, std::initializer_list<PyObje
         PyTuple_SET_ITEM(orig_bases.get(), i++, lookup_global(globals, base_name).release());
 
     Ref bases = resolve_bases(orig_bases.get());
-    PyObject* meta = most_derived_metaclass(bases.get());
+    // Owned: __prepare__ may reassign a base's __class__ and so drop the last
+    // other reference to its metaclass.
+    Ref meta_owner = Ref::borrow(most_derived_metaclass(bases.get()));
+    PyObject* meta = meta_owner.get();
 
     PyObject* prepare_raw = nullptr;
-    check(_PyObject_LookupAttr(meta, N.__prepare__, &prepare_raw));
+    check(lookup_attr(meta, N.__prepare__, &prepare_raw));
     Ref prepare = Ref::steal(prepare_raw);
     Ref ns = prepare.is_null() ? check(PyDict_New()) : call(prepare, {class_name, bases});
     if (!PyMapping_Check(ns.get())) {
@@ -147,7 +146,7 @@ Ref make_class(PyObject* globals, const char* name, std::initializer_list<PyObje
 // Warns when the running interpreter is not the one the module was built for.
 void check_version() {
     const char* text = Py_GetVersion();
-    PyObject* version = PySys_GetObject("version");  // borrowed
+    PyObject* version = PySys_GetObject("version");  // borrowed: read before any Python code runs
     if (version && PyUnicode_Check(version)) {
         text = PyUnicode_AsUTF8(version);
         if (!text) raise();
@@ -178,13 +177,13 @@ void run_developer_block(PyObject* g) {
 void execute(PyObject* module) {
     check_version();
 
-    PyObject* g = PyModule_GetDict(module);  // borrowed
+    PyObject* g = PyModule_GetDict(module);  // borrowed: a module's namespace is never replaced
     if (!g) raise();
-    init_runtime(PyEval_GetBuiltins());
+    init_state(PyEval_GetBuiltins());
     if (zentrope_mpl_main) check(PyDict_SetItem(g, N.__name__, N.dunder_main));
     {
-        PyObject* modules = PyImport_GetModuleDict();
-        PyObject* present = PyDict_GetItemWithError(modules, N.module_fullname);
+        PyObject* modules = PyImport_GetModuleDict();  // borrowed: the interpreter's own table
+        PyObject* present = PyDict_GetItemWithError(modules, N.module_fullname);  // only tested for NULL
         if (!present) {
             if (PyErr_Occurred()) raise();
             check(PyDict_SetItem(modules, N.module_fullname, module));
@@ -226,33 +225,33 @@ void execute(PyObject* module) {
 
 // Drops a module whose execute step failed, so that the next import starts
 // again with a new object.
-void discard(PyObject* module) {
-    PyObject* type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
-    PyObject* modules = PyImport_GetModuleDict();
+void discard(PyObject* module) noexcept {
+    SavedError failure;
+    PyObject* modules = PyImport_GetModuleDict();  // borrowed: the interpreter's own table
     if (N.module_fullname) {
+        // Compared by identity only: the borrowed entry is not used further.
         PyObject* present = PyDict_GetItemWithError(modules, N.module_fullname);
         if (present == module && PyDict_DelItem(modules, N.module_fullname) < 0) PyErr_Clear();
     }
     PyErr_Clear();
-    PyErr_Restore(type, value, tb);
-    Py_CLEAR(g_module);
+    Py_CLEAR(state().module);
 }
 
 // --- slots ---------------------------------------------------------------------
 
-PyObject* module_create(PyObject* spec, PyModuleDef*) {
+PyObject* module_create(PyObject* spec, PyModuleDef*) noexcept {
+    State& s = state();
     const int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (g_interpreter_id == -1) {
-        g_interpreter_id = current;
+    if (s.interpreter_id == -1) {
+        s.interpreter_id = current;
         if (current == -1) return nullptr;
-    } else if (g_interpreter_id != current) {
+    } else if (s.interpreter_id != current) {
         PyErr_SetString(PyExc_ImportError,
                         "Interpreter change detected - this module can only be loaded into one interpreter per "
                         "process.");
         return nullptr;
     }
-    if (g_module) return Py_NewRef(g_module);
+    if (s.module) return Py_NewRef(s.module);
     PyObject* name = PyObject_GetAttrString(spec, "name");
     if (!name) return nullptr;
     PyObject* module = PyModule_NewObject(name);
@@ -260,24 +259,20 @@ PyObject* module_create(PyObject* spec, PyModuleDef*) {
     return module;
 }
 
-int module_exec(PyObject* module) {
-    if (g_module) {
-        if (g_module == module) return 0;
+int module_exec(PyObject* module) noexcept {
+    State& s = state();
+    if (s.module) {
+        if (s.module == module) return 0;
         PyErr_SetString(PyExc_RuntimeError,
                         "Module 'mpl' has already been imported. Re-initialisation is not supported.");
         return -1;
     }
-    g_module = Py_NewRef(module);
+    s.module = Py_NewRef(module);
     try {
         execute(module);
         return 0;
-    } catch (const PyError& e) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "module initialisation failed without an error");
-        add_traceback(kInitEntry, e.where);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
     } catch (...) {
-        PyErr_SetString(PyExc_SystemError, "unexpected C++ exception during module initialisation");
+        translate_exception(kInitEntry);
     }
     discard(module);
     return -1;

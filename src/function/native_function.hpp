@@ -4,7 +4,7 @@
 // super() bound to its class, module globals looked up at each use).
 #pragma once
 
-#include "runtime.hpp"
+#include "runtime/state.hpp"
 
 #include <string>
 
@@ -18,6 +18,8 @@ class Frame {
 public:
     Frame(NativeFunction* fn, PyObject* const* args) noexcept : fn_(fn), args_(args) {}
 
+    // Borrowed: the caller's argument array (or the function's defaults)
+    // holds them until the call returns.
     PyObject* self() const noexcept { return args_[0]; }
     PyObject* arg(int i) const noexcept { return args_[i]; }
 
@@ -29,6 +31,10 @@ public:
     Ref import_from(PyObject* modname, PyObject* fromlist, PyObject* name, Loc where = Loc::current()) const;
 
 private:
+    // The namespace the function looks its globals up in; SystemError once
+    // the garbage collector has cleared it.
+    PyObject* globals(Loc where) const;
+
     NativeFunction* fn_;
     PyObject* const* args_;
 };
