@@ -5,6 +5,7 @@ import os
 os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
 os.environ.setdefault("QT_API", "pyside6")
 
+import contextlib  # noqa: E402
 import importlib  # noqa: E402
 from types import SimpleNamespace  # noqa: E402
 
@@ -14,6 +15,38 @@ from matplotlib.colors import to_rgba  # noqa: E402
 from PySide6 import QtCore, QtGui, QtWidgets  # noqa: E402
 
 MODNAME = "zentrope.widgets.models.gmodel.mpl"
+
+
+def raises(exc):  # pytest.raises(exc), or nothing expected when exc is None
+    return pytest.raises(exc) if exc else contextlib.nullcontext()
+
+
+@contextlib.contextmanager
+def global_removed(mod, name):
+    """Take a module global away, then put the namespace back in its binding order."""
+    ns = vars(mod)
+    saved = dict(ns)
+    del ns[name]
+    try:
+        yield saved[name]
+    finally:
+        ns.clear()
+        ns.update(saved)
+
+
+def python_twin(native):
+    """A def-function with the native method's signature and qualified name, whose body
+    reports the arguments it was bound to (as a LookupError)."""
+    params = [p.split("=")[0] for p in native.__doc__[native.__doc__.index("(") + 1:-1].split(", ")]
+    ndefaults = len(native.__defaults__ or ())
+    src = "def f({}):\n    raise LookupError(({}))".format(
+        ", ".join(p + ("=object()" if k >= len(params) - ndefaults else "")
+                  for k, p in enumerate(params)),
+        "".join(p + ", " for p in params))
+    ns = {}
+    exec(src, ns)
+    ns["f"].__qualname__ = native.__qualname__
+    return ns["f"]
 
 
 @pytest.fixture(scope="session")
@@ -112,9 +145,6 @@ class FakeEvent(_Logged):
                              hasUrls=lambda: bool(urls), urls=lambda: list(urls))
         super().__init__(self.log, "event.", mimeData=lambda: self._mime,
                          accept=on_accept or (lambda: None))
-
-    def names(self):
-        return [entry[0] for entry in self.log]
 
 
 def make_mime(source=None, paths=(), urls=()):  # a real QMimeData, parented to source if given

@@ -1,8 +1,5 @@
 """Helpers for the geometry figure's tests: stand-in elements, line styles, call logs."""
-import contextlib
-
 import numpy as np
-import pytest
 
 X = np.linspace(0.0, 100.0, 6)
 GREY, ORANGE = ("0.7", 1, 0), ("orange", 2, 1)
@@ -41,10 +38,6 @@ def line_ids(entries):
     return [id(ln) for entry in entries for ln in entry]
 
 
-def raises(exc):
-    return pytest.raises(exc) if exc else contextlib.nullcontext()
-
-
 def spy(fig):  # logs set_selection/draw calls made through the instance, then runs them
     log, cls = [], type(fig)
 
@@ -56,16 +49,3 @@ def spy(fig):  # logs set_selection/draw calls made through the instance, then r
 
     fig.set_selection, fig.draw = logged("set_selection"), logged("draw")
     return log
-
-
-@contextlib.contextmanager
-def global_removed(mod, name):
-    """Take a module global away, then put the namespace back in its binding order."""
-    ns = vars(mod)
-    saved = dict(ns)
-    del ns[name]
-    try:
-        yield
-    finally:
-        ns.clear()
-        ns.update(saved)

@@ -1,18 +1,9 @@
 """Argument binding of the native methods against Python's own, over random call shapes."""
 from hypothesis import given, settings, strategies as st
 
+from conftest import python_twin
+
 NAMES = ["self", "parent", "gcontrols", "geom_only", "e", "c", "i", "ind", "other"]
-
-
-def twin(qualname, params, ndefaults):
-    """A Python function with the method's signature that reports how it was bound."""
-    src = "def f({}):\n    raise LookupError(({}))".format(
-        ", ".join(p + ("=object()" if k >= len(params) - ndefaults else "") for k, p in enumerate(params)),
-        "".join(p + ", " for p in params))
-    ns = {}
-    exec(src, ns)
-    ns["f"].__qualname__ = qualname
-    return ns["f"]
 
 
 def outcome(fn, args, kwargs):
@@ -33,9 +24,7 @@ def outcome(fn, args, kwargs):
 def test_call_shapes_bind_or_fail_as_python_functions_do(mod, which, npos, kwnames):
     cls, name = which
     native = getattr(mod, cls).__dict__[name]
-    params = native.__doc__[native.__doc__.index("(") + 1:-1].split(", ")
-    params = [p.split("=")[0] for p in params]
-    python = twin(native.__qualname__, params, len(native.__defaults__ or ()))
+    python = python_twin(native)
     args = [object()] * npos  # a self that is no canvas: binding decides, the body then fails
     kwargs = {k: None for k in kwnames}
     assert outcome(native, args, kwargs) == outcome(python, args, kwargs)

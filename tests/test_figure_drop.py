@@ -1,4 +1,4 @@
-"""GeometryModelFigure.dropEvent: real Qt drops to connected slots, exact event calls, failures."""
+"""GeometryModelFigure.dropEvent: real Qt drops to connected slots, duck-typed events, failures."""
 import pytest
 from matplotlib.colors import to_rgba
 from PySide6 import QtCore, QtGui, QtWidgets
@@ -6,7 +6,6 @@ from PySide6 import QtCore, QtGui, QtWidgets
 from conftest import (FakeEvent, axes_centre_rgba, make_mime, rgba_bytes, same_pixel,
                       send_drag_enter)
 
-M, P, H, U, T = "mimeData", "parent", "hasUrls", "urls", "toLocalFile"
 Qt = QtCore.Qt
 
 
@@ -48,19 +47,21 @@ def test_real_drop_emits_at_most_one_signal_then_rests(figure, label, lab, geom_
     assert not ev.isAccepted() and ev.dropAction() == Qt.DropAction.CopyAction
 
 
-# drag source (made from the label fixture), urls, calls expected on the event, emission
-@pytest.mark.parametrize("source,urls,calls,emitted", [
-    (lambda label: label("truss", True), ["/d/a.csv"], [M, P, M, P, M, P],
-     [("geom", ("truss", True))]),
-    (lambda label: None, ["/d/a.csv", "/d/b.txt"], [M, P, M, H, M, U, T], [("csv", ("/d/a.csv",))]),
-    (lambda label: QtCore.QObject(), [], [M, P, M, H], []),
-], ids=["label", "files", "qobject-no-urls"])
-def test_exact_calls_on_the_event(figure, label, source, urls, calls, emitted):
+@pytest.mark.parametrize("source,urls,emitted", [
+    pytest.param(lambda label: label("truss", True), ["/d/a.csv"], [("geom", ("truss", True))],
+                 id="label-with-urls"),
+    pytest.param(lambda label: None, ["/d/a.csv", "/d/b.txt"], [("csv", ("/d/a.csv",))],
+                 id="files-first-one"),
+    pytest.param(lambda label: QtCore.QObject(), [], [], id="qobject-no-urls"),
+])
+def test_duck_typed_drop_events(figure, label, source, urls, emitted):
+    """Any object with the event's methods will do; the figure emits, then rests and draws
+    once, and never calls the event's methods with arguments."""
     fig, got = figure()
     ev, draws = FakeEvent(source(label), urls), []
     fig.draw = lambda: draws.append(fig.ax.get_facecolor())
     assert fig.dropEvent(e=ev) is None
-    assert ev.names() == calls and all(a == () and k == {} for _, a, k in ev.log)
+    assert all(a == () and k == {} for _, a, k in ev.log)
     assert [g[:2] for g in got] == emitted
     assert draws == [to_rgba(fig._axcolor0)]  # one draw, after the resting colour is set
 

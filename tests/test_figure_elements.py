@@ -1,12 +1,9 @@
 """GeometryModelFigure's element list, value updates and selection, with real lines."""
-import gc
-import sys
-import traceback
-
 import numpy as np
 import pytest
 
-from figure_helpers import ODD, Element, line_ids, looks, populate, raises, spy, styles
+from conftest import raises
+from figure_helpers import ODD, Element, line_ids, looks, populate, spy, styles
 
 
 @pytest.fixture
@@ -123,48 +120,3 @@ def test_set_selection_highlights_one_element_after_greying_all(mod, monkeypatch
         assert fig.set_selection(i) is None
     assert styles(fig) == looks(fig, selected) and looked == ["setp"] * (len(sizes) + 1)
     assert log == [("set_selection", i)] + ([] if exc else [("draw",)])
-
-
-TRACES = [
-    (lambda f: f.add_element(object()), ["add_element"]),
-    (lambda f: (f.artists.append(5), f.add_element(Element())), ["add_element", "set_selection"]),
-    (lambda f: f.remove_element(5, 0), ["remove_element"]),
-    (lambda f: (f.artists.append([None]), f.clear()), ["clear"]),
-    (lambda f: f.set_artist_value(0, 5.0), ["set_artist_value"]),
-    (lambda f: f.set_selection(9), ["set_selection"]),
-    (lambda f: f.dropEvent(None), ["dropEvent"]),
-]
-
-
-@pytest.mark.parametrize("act,names", TRACES, ids=["-".join(n) for _, n in TRACES])
-def test_traceback_entries_name_the_method_and_its_source(fig, act, names):
-    populate(fig)
-    with pytest.raises(Exception) as info:
-        act(fig)
-    frames = [(fr.name, fr.filename) for fr in traceback.extract_tb(info.tb)
-              if fr.name.startswith("zentrope.widgets.models.gmodel.mpl.")]
-    assert frames == [("zentrope.widgets.models.gmodel.mpl.GeometryModelFigure." + n,
-                       "src/widgets/geometry_figure.cpp") for n in names]
-
-
-Line = type("Line", (), {"remove": lambda self: None, "set_ydata": lambda self, y: None})
-
-
-def test_repeated_operations_leak_nothing(mod, fig, monkeypatch):
-    monkeypatch.setattr(mod, "plt", type("P", (), {"setp": staticmethod(lambda *a, **k: None)}))
-    fig.draw = lambda: None
-    g = type("G", (), {"plot": lambda self, ax, color: [Line(), Line()]})()
-    y1, y2 = np.arange(6.0), np.ones((3, 6))
-    i0, i1 = 10 ** 6, -(10 ** 6)  # uncached ints make reference counts of indexes visible
-    add, value, remove = fig.add_element, fig.set_artist_value, fig.remove_element
-    ops = [(add, g), (add, g), (value, 0, y1), (value, -1, y2), (fig.set_selection, 0),
-           (remove, i1, i0), (remove, 1, 0), (remove, 0, -1), (add, g), (fig.clear,)]
-    watched = (g, y1, y2, i0, i1, fig)
-    for cycles in (50, 3000):
-        refs, tracked = [sys.getrefcount(o) for o in watched], len(gc.get_objects())
-        for _ in range(cycles):
-            for op, *args in ops:
-                op(*args)
-        gc.collect()
-    assert [sys.getrefcount(o) for o in watched] == refs
-    assert len(gc.get_objects()) - tracked <= 10

@@ -1,0 +1,383 @@
+"""Failures: call shapes, missing globals, traceback entries, foreign selves, leaks, and
+callers that try to break the module: objects freed while a call still needs them,
+errors raised the way the interpreter raises them, misbehaving callees."""
+import builtins
+import copy
+import gc
+import os
+import pickle
+import subprocess
+import sys
+import textwrap
+import traceback
+
+import matplotlib.font_manager
+import matplotlib.text
+import numpy as np
+import pytest
+from matplotlib.colors import to_rgba
+from PySide6 import QtCore
+
+from conftest import MODNAME, FakeEvent, global_removed, python_twin
+from figure_helpers import Element, populate
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+EV = FakeEvent()
+BAD_CALLS = [  # class, method, bound to an instance?, args, kwargs
+    ("_MPLDragWidget", "__init__", True, (1, 2, 3), {}),
+    ("_MPLDragWidget", "__init__", True, (None,), {"parent": None}),
+    ("_MPLDragWidget", "draw", False, (), {}),
+    ("_MPLDragWidget", "set_bgcolor", True, ("red", "red"), {}),
+    ("_MPLDragWidget", "set_fontcolor", True, (), {"colors": "red"}),
+    ("_MPLDragWidget", "dragEnterEvent", True, (EV, EV), {}),
+    ("_MPLDragWidget", "dragLeaveEvent", True, (EV,), {"e": EV}),
+    ("GeometryModelFigure", "__init__", True, (None,), {}),
+    ("GeometryModelFigure", "__init__", True, (None, None, False, 1), {}),
+]
+
+
+@pytest.mark.parametrize("clsname,name,bound,args,kwargs", BAD_CALLS,
+                         ids=[f"{c}.{n}-{i}" for i, (c, n, *_) in enumerate(BAD_CALLS)])
+def test_bad_call_shapes_raise_the_interpreters_error_before_any_work(
+        mod, canvas, fake_is_dark, renders, monkeypatch, clsname, name, bound, args, kwargs):
+    """The TypeError of a def-function with the same signature, before anything runs."""
+    cls, w, base_calls = getattr(mod, clsname), canvas, []
+    f, twin = vars(cls)[name], python_twin(vars(cls)[name])
+    if clsname == "GeometryModelFigure":
+        monkeypatch.setattr(mod._MPLDragWidget, "__init__", lambda *a, **k: base_calls.append(a))
+    counter, fake_is_dark.args = renders(w), []
+    with pytest.raises(TypeError) as expected:
+        (twin.__get__(object()) if bound else twin)(*args, **kwargs)
+    with pytest.raises(TypeError) as info:
+        (cls if name == "__init__" else f.__get__(w) if bound else f)(*args, **kwargs)
+    assert str(info.value) == str(expected.value)
+    assert fake_is_dark.args == base_calls == EV.log == [] and counter.count == 0
+    assert w.fig.patch.get_facecolor() == to_rgba("white")
+
+
+@pytest.mark.parametrize("name,action", [
+    ("is_dark", lambda w, make: make()),
+    ("QtWidgets", lambda w, make: make()),
+    ("GeometryLabelDraggable", lambda w, make: w.dragEnterEvent(FakeEvent())),
+])
+def test_a_removed_global_raises_name_error_unless_a_builtin_stands_in(
+        mod, make_canvas, monkeypatch, name, action):
+    """NameError as the interpreter raises it (message and .name); a built-in of that name
+    is found instead once there is one."""
+    w = make_canvas()
+    with global_removed(mod, name) as value:
+        with pytest.raises(NameError, match=f"^name '{name}' is not defined$") as info:
+            action(w, make_canvas)
+        assert info.value.name == name
+        monkeypatch.setattr(builtins, name, value, raising=False)
+        action(w, make_canvas)
+
+
+# a failing call, and the module's traceback entries it leaves, outermost first
+TRACEBACKS = [
+    pytest.param(lambda mod, w, f: setattr(w, "ax", None) or w.draw(), ["_MPLDragWidget.draw"],
+                 id="draw"),
+    pytest.param(lambda mod, w, f: w.set_bgcolor("no colour"), ["_MPLDragWidget.set_bgcolor"],
+                 id="set_bgcolor"),
+    pytest.param(lambda mod, w, f: w.set_fontcolor("no colour"), ["_MPLDragWidget.set_fontcolor"],
+                 id="set_fontcolor"),
+    pytest.param(lambda mod, w, f: w.dragEnterEvent(object()), ["_MPLDragWidget.dragEnterEvent"],
+                 id="dragEnterEvent"),
+    pytest.param(lambda mod, w, f: setattr(w, "_axcolor0", "no colour") or w.dragLeaveEvent(None),
+                 ["_MPLDragWidget.dragLeaveEvent"], id="dragLeaveEvent"),
+    pytest.param(lambda mod, w, f: mod.GeometryModelFigure(1, None),  # 1 is no Qt parent
+                 ["GeometryModelFigure.__init__", "_MPLDragWidget.__init__"], id="init>base-init"),
+    pytest.param(lambda mod, w, f: type("Sub", (mod.GeometryModelFigure,),
+                                        {"setMinimumSize": None})(None, None),
+                 ["GeometryModelFigure.__init__"], id="init"),
+    pytest.param(lambda mod, w, f: f.add_element(object()), ["GeometryModelFigure.add_element"],
+                 id="add_element"),
+    pytest.param(lambda mod, w, f: (f.artists.append(5), f.add_element(Element())),
+                 ["GeometryModelFigure.add_element", "GeometryModelFigure.set_selection"],
+                 id="add_element>set_selection"),
+    pytest.param(lambda mod, w, f: f.remove_element(5, 0), ["GeometryModelFigure.remove_element"],
+                 id="remove_element"),
+    pytest.param(lambda mod, w, f: (f.artists.append([None]), f.clear()),
+                 ["GeometryModelFigure.clear"], id="clear"),
+    pytest.param(lambda mod, w, f: f.set_artist_value(0, 5.0),
+                 ["GeometryModelFigure.set_artist_value"], id="set_artist_value"),
+    pytest.param(lambda mod, w, f: f.set_selection(9), ["GeometryModelFigure.set_selection"],
+                 id="set_selection"),
+    pytest.param(lambda mod, w, f: f.dropEvent(None), ["GeometryModelFigure.dropEvent"],
+                 id="dropEvent"),
+]
+
+
+@pytest.mark.parametrize("call,names", TRACEBACKS)
+def test_traceback_entries_name_the_method_and_its_source(mod, make_canvas, call, names):
+    """One entry per native method the failure passed through: the full dotted name, the
+    C++ file that holds the method and a line inside it."""
+    w, f = make_canvas(), make_canvas(None, None, cls=mod.GeometryModelFigure)
+    populate(f)
+    with pytest.raises(Exception) as info:
+        call(mod, w, f)
+    ours = [e for e in traceback.extract_tb(info.tb) if e.name.startswith(MODNAME + ".")]
+    assert [e.name for e in ours] == [f"{MODNAME}.{n}" for n in names]
+    for e in ours:
+        src = "src/widgets/" + ("canvas.cpp" if "._MPLDragWidget." in e.name else "geometry_figure.cpp")
+        with open(os.path.join(ROOT, src)) as source:
+            assert e.filename == src and 0 < e.lineno <= len(source.readlines())
+
+
+@pytest.mark.parametrize("name,args", [
+    ("draw", ()), ("set_bgcolor", ("red",)), ("set_fontcolor", ("red",)), ("__init__", ()),
+    ("dragEnterEvent", (FakeEvent(urls=["/d/a.csv"]),)), ("dragLeaveEvent", (None,))])
+def test_foreign_or_uninitialised_self_raises_cleanly(mod, qapp, name, args):
+    """A self of another type, or one whose Qt side was never made, is an error, not a crash."""
+    unready = [] if name == "__init__" else [mod._MPLDragWidget.__new__(mod._MPLDragWidget)]
+    for obj in [None, 1, FakeEvent()] + unready:  # foreign selves; one never initialised
+        with pytest.raises((TypeError, AttributeError)):
+            vars(mod._MPLDragWidget)[name](obj, *args)
+
+
+class _Line:
+    def remove(self):
+        pass
+
+    def set_ydata(self, y):
+        pass
+
+
+@pytest.mark.parametrize("operation,repeats", [
+    ("construct", 100), ("draw", 200), ("drag", 200), ("colours", 3000), ("bad-call", 3000),
+    ("elements", 3000)])
+def test_repeated_operations_do_not_leak(mod, make_canvas, label, monkeypatch, operation, repeats):
+    """Reference counts of everything passed in stay put and GC-tracked objects do not pile
+    up over thousands of calls, every parameter passed by keyword somewhere."""
+    w, colour, flag = make_canvas(), (0.25, 0.5, 0.75), object()
+    W, fig = type(w), make_canvas(None, None, cls=mod.GeometryModelFigure)
+    ev_label, ev_file = FakeEvent(label()), FakeEvent(urls=["/d/a.csv"])
+    g = type("G", (), {"plot": lambda self, ax, color: [_Line(), _Line()]})()
+    y1, y2 = np.arange(6.0), np.ones((3, 6))
+    i0, i1 = 10 ** 6, -(10 ** 6)  # uncached ints make reference counts of indexes visible
+    if operation == "elements":
+        monkeypatch.setattr(mod, "plt", type("P", (), {"setp": staticmethod(lambda *a, **k: None)}))
+        fig.draw = lambda: None
+    steps = {
+        "construct": lambda: [made.deleteLater() for made in (
+            W(geom_only=flag, parent=None), mod.GeometryModelFigure(None, flag, flag))],
+        "draw": lambda: W.draw(self=w),
+        "drag": lambda: (w.dragEnterEvent(ev_label), w.dragEnterEvent(e=ev_file),
+                         w.dragLeaveEvent(e=ev_label), ev_label.log.clear(), ev_file.log.clear()),
+        "colours": lambda: (w.set_bgcolor(c=colour), W.set_fontcolor(c=colour, self=w)),
+        "bad-call": lambda: pytest.raises(TypeError, w.set_bgcolor, colour, colour),
+        "elements": lambda: (
+            fig.add_element(g), fig.add_element(g=g), fig.set_artist_value(0, y1),
+            fig.set_artist_value(ind=-1, y=y2), fig.set_selection(i=0),
+            fig.remove_element(i1, i0), fig.remove_element(1, 0),
+            fig.remove_element(ind=0, ind_new=-1), fig.add_element(g), fig.clear()),
+    }[operation]
+    probes, counts = [colour, flag, ev_label, ev_file, w, fig, g, y1, y2, i0, i1], []
+    for n in (20, repeats):  # warm up, then measure
+        for _ in range(n):
+            steps()
+        QtCore.QCoreApplication.sendPostedEvents(None, QtCore.QEvent.Type.DeferredDelete)
+        for module in (matplotlib.text, matplotlib.font_manager):  # text-metric memo caches
+            for value in vars(module).values():
+                getattr(value, "cache_clear", lambda: None)()
+        gc.collect()
+        counts.append([len(gc.get_objects())] + [sys.getrefcount(p) for p in probes])
+    assert counts[1][0] - counts[0][0] < 150 and counts[1][1:] == counts[0][1:]
+
+
+# Run in a fresh interpreter: a use-after-free or a fault inside PySide must fail the
+# test, not end the run. The debug allocator overwrites freed memory, so that a read
+# of a freed object misbehaves at once (a sanitizer run keeps its own allocator).
+CHILD_PRELUDE = f"""
+import os, sys
+os.environ["QT_QPA_PLATFORM"] = "offscreen"
+from PySide6 import QtCore, QtGui, QtWidgets
+app = QtWidgets.QApplication([])
+import {MODNAME} as mod
+from matplotlib.figure import Figure
+Qt = QtCore.Qt
+
+MIME = QtCore.QMimeData()  # an event does not own its mime data: this one outlives them
+
+def drop_event(mime=MIME):
+    return QtGui.QDropEvent(QtCore.QPointF(10, 10), Qt.DropAction.CopyAction, mime,
+                            Qt.MouseButton.LeftButton, Qt.KeyboardModifier.NoModifier)
+
+def drag_enter_event(mime=MIME):
+    return QtGui.QDragEnterEvent(QtCore.QPoint(10, 10), Qt.DropAction.CopyAction, mime,
+                                 Qt.MouseButton.LeftButton, Qt.KeyboardModifier.NoModifier)
+
+class Recorder:  # an object only the module namespace refers to, logging its calls
+    calls = []
+    def __init__(self, tag): self.tag = tag
+    def setp(self, *args, **kwargs): Recorder.calls.append((self.tag, kwargs.get("color")))
+"""
+
+
+def run_child(body):
+    env = dict(os.environ)
+    env.setdefault("PYTHONMALLOC", "malloc_debug")
+    proc = subprocess.run([sys.executable, "-c", CHILD_PRELUDE + textwrap.dedent(body)],
+                          capture_output=True, text=True, env=env, timeout=120, cwd="/")
+    assert proc.returncode == 0, f"exit {proc.returncode}\n{proc.stdout}\n{proc.stderr[-3000:]}"
+    return proc.stdout
+
+
+# Each case frees, during a method, the object a pending call was looked up on; the
+# native method must call what the interpreter would call, on a live object.
+USE_AFTER_FREE = {
+    "drop: computed ax": """
+        class Face:
+            def set_facecolor(self, c): print("face", c)
+        class Sub(mod.GeometryModelFigure):
+            fresh = False
+            @property
+            def ax(self):  # a new object at every read
+                return Face() if self.fresh else self.__dict__["_ax"]
+            @ax.setter
+            def ax(self, v): self.__dict__["_ax"] = v
+            def draw(self): pass
+        s = Sub(None, None); s.fresh = True
+        ev = drop_event()
+        for _ in range(50):
+            s.dropEvent(ev)
+        s.event(ev)  # and through Qt's dispatch
+        print("done")
+        """,
+    "construction: computed fig": """
+        class Shim:  # no reference cycles: freed as soon as nobody holds it
+            def __init__(self, fig): self.fig = fig
+            def add_axes(self, rect): return self.fig.add_axes(rect)
+        class Sub(mod._MPLDragWidget):
+            @property
+            def fig(self):  # a new object for the add_axes look-up, the figure otherwise
+                self.reads = getattr(self, "reads", 0) + 1
+                return Shim(self.real) if self.reads == 1 else self.real
+            @fig.setter
+            def fig(self, v): self.real = v
+        for _ in range(20):
+            assert Sub().ax.figure is not None
+        print("done")
+        """,
+    "construction: plt rebound while tick labels are read": """
+        from matplotlib.axes import Axes
+        real = Axes.get_xticklabels
+        def rebinding(self):
+            mod.plt = Recorder("new")
+            return real(self)
+        Axes.get_xticklabels = rebinding
+        for k in range(20):
+            mod.plt = Recorder("old")
+            mod._MPLDragWidget()
+        assert Recorder.calls == [("old", None)] * 20, Recorder.calls
+        print("done")
+        """,
+    "set_selection: plt rebound by __index__": """
+        fig = mod.GeometryModelFigure(None, None)
+        fig.draw = lambda: None
+        fig.artists.append([])
+        class Index:
+            def __index__(self):
+                mod.plt = Recorder("new")
+                return 0
+        for _ in range(20):
+            mod.plt = Recorder("old")
+            fig.set_selection(Index())
+        assert Recorder.calls == [("old", "0.7"), ("old", "orange")] * 20, Recorder.calls
+        print("done")
+        """,
+}
+
+
+@pytest.mark.parametrize("body", USE_AFTER_FREE.values(), ids=USE_AFTER_FREE.keys())
+def test_objects_released_during_a_call_are_not_used_afterwards(body):
+    assert run_child(body).splitlines()[-1] == "done"
+
+
+def test_errors_leaving_handlers_dispatched_by_qt_are_raised_cleanly():
+    out = run_child("""
+        from zentrope.widgets.library.labels import GeometryLabelDraggable
+        fig = mod.GeometryModelFigure(None, None)
+        def dispatch(ev):
+            try:
+                fig.event(ev)
+            except Exception as e:
+                # PySide6 6.6+ prefixes "Error calling Python override of QWidget::dropEvent(): "
+                print(type(e).__name__, getattr(e, "name", None), str(e).split("(): ", 1)[-1])
+        for make in (drop_event, drag_enter_event):
+            del mod.GeometryLabelDraggable
+            dispatch(make())
+            mod.GeometryLabelDraggable = 5  # isinstance() raises without an exception object
+            dispatch(make())
+            mod.GeometryLabelDraggable = GeometryLabelDraggable
+        """)
+    name_error = "NameError GeometryLabelDraggable name 'GeometryLabelDraggable' is not defined"
+    type_error = "TypeError None isinstance() arg 2 must be a type"
+    lines = out.splitlines()
+    assert len(lines) == 4 and [ln.startswith((name_error, type_error)) for ln in lines] == [1] * 4
+
+
+@pytest.mark.parametrize("call,exc_type,name,obj", [
+    pytest.param(lambda mod, f: f.set_artist_value(0, 5), AttributeError, "ndim", 5,
+                 id="missing attribute"),
+    pytest.param(lambda mod, f: f.set_selection(0), NameError, "plt", None, id="missing global"),
+])
+def test_errors_carry_what_the_interpreter_attaches(mod, make_canvas, call, exc_type, name, obj):
+    f = make_canvas(None, None, cls=mod.GeometryModelFigure)
+    with global_removed(mod, "plt"), pytest.raises(exc_type) as info:
+        call(mod, f)
+    e = info.value
+    assert (e.name, getattr(e, "obj", None)) == (name, obj)
+    assert e.__traceback__ is not None and e.args  # a normalized exception object
+
+
+def test_getter_attribute_errors_match_python(mod, make_canvas):
+    """A getter's AttributeError: the interpreter adds .name/.obj only when both are unset."""
+    class Y:
+        @property
+        def ndim(self):
+            raise AttributeError("plain")
+    f, y = make_canvas(None, None, cls=mod.GeometryModelFigure), Y()
+    with pytest.raises(AttributeError) as native:
+        f.set_artist_value(0, y)
+    with pytest.raises(AttributeError) as python:
+        y.ndim
+    assert (native.value.name, native.value.obj) == (python.value.name, python.value.obj) == ("ndim", y)
+
+
+@pytest.mark.parametrize("callee,message,cause", [
+    ("return_result_with_error", "returned a result with an exception set", ValueError),
+    ("return_null_without_error", "returned NULL without setting an exception", type(None)),
+])
+def test_misbehaving_callees_give_the_interpreters_system_error(mod, make_canvas, callee, message,
+                                                               cause):
+    _testcapi = pytest.importorskip("_testcapi")
+    w = make_canvas()
+    w.draw = getattr(_testcapi, callee)
+    for call in (w.dragLeaveEvent, lambda e: w.draw()):  # native, then the interpreter
+        with pytest.raises(SystemError) as info:
+            call(None)
+        assert str(info.value).endswith(message) and type(info.value.__cause__) is cause
+    del w.draw
+    w.dragLeaveEvent(None)  # nothing stale is left behind for the next call
+    w.set_bgcolor("red")
+
+
+@pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+def test_methods_copy_and_pickle_as_functions_do(mod, protocol):
+    for cls in (mod._MPLDragWidget, mod.GeometryModelFigure):
+        for f in vars(cls).values():
+            if type(f).__name__ == "native_function":
+                assert copy.copy(f) is f and copy.deepcopy(f) is f
+                assert pickle.loads(pickle.dumps(f, protocol)) is f
+
+
+def test_extension_needs_no_static_tls_block(mod):
+    """An initial-exec TLS block can make a late dlopen fail; the module must not need one."""
+    proc = subprocess.run(["readelf", "-d", "-W", mod.__file__], capture_output=True, text=True)
+    if proc.returncode:
+        pytest.skip("readelf not available")
+    assert "(FLAGS)" in proc.stdout or "(FLAGS_1)" in proc.stdout or "(NEEDED)" in proc.stdout
+    assert "STATIC_TLS" not in proc.stdout
