@@ -119,12 +119,12 @@ ensure_venv() {
     "$venv/bin/python" -m pip install -q --disable-pip-version-check "${BUILD_DEPS[@]}"
 }
 
-# deps_args DEPS: the pip options that select a dependency set.
+# deps_args DEPS: sets DEPS_ARGS to the pip options that select a dependency set.
 deps_args() {
     case "$1" in
-        lowest) echo "--constraint $LOWEST_DEPS" ;;
-        newest) echo "--upgrade --upgrade-strategy eager" ;;
-        "") ;;
+        lowest) DEPS_ARGS=(--constraint "$LOWEST_DEPS") ;;
+        newest) DEPS_ARGS=(--upgrade --upgrade-strategy eager) ;;
+        "") DEPS_ARGS=() ;;
         *) die "unknown dependency set $1" ;;
     esac
 }
@@ -136,10 +136,10 @@ deps_args() {
 build_into() {
     local venv="$1" deps="$2"; shift 2
     log "building and installing the package into $venv${deps:+ ($deps dependencies)}"
-    # shellcheck disable=SC2046
+    deps_args "$deps"
     (cd "$ROOT" && flock /tmp/zentrope-build.lock \
         "$venv/bin/python" -m pip install -q --disable-pip-version-check \
-            --no-build-isolation $(deps_args "$deps") "$@" ".[test]")
+            --no-build-isolation "${DEPS_ARGS[@]}" "$@" ".[test]")
 }
 
 # Python started from the repository root would import the source tree's
@@ -213,7 +213,7 @@ ensure_system_packages() {
     [ "${SKIP_APT:-0}" != 1 ] || return 0
     local missing=() p
     for p in "${APT_PACKAGES[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' \
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep 'install ok installed' >/dev/null \
             || missing+=("$p")
     done
     if [ "${#missing[@]}" -eq 0 ]; then

@@ -49,7 +49,9 @@ LIBUBSAN="$(gcc -print-file-name=libubsan.so)"
 
 so="$(cd / && "$VENV/bin/python" -c \
     'import importlib.util as u; print(u.find_spec("zentrope.widgets.models.gmodel.mpl").origin)')"
-ldd "$so" | grep -q libasan || die "$so is not built with AddressSanitizer"
+# (grep reads all of ldd's output: with -q it could stop early, and ldd's
+# SIGPIPE would fail the pipeline under pipefail.)
+ldd "$so" | grep libasan >/dev/null || die "$so is not built with AddressSanitizer"
 
 export LD_PRELOAD="$LIBASAN $LIBUBSAN${LD_PRELOAD:+ $LD_PRELOAD}"
 export ASAN_OPTIONS="detect_leaks=0:halt_on_error=1:exitcode=86:handle_segv=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
