@@ -1,6 +1,15 @@
 #!/usr/bin/env bash
-# Rebuild the native module and install the package into .venv (incremental,
-# serialised so that parallel callers do not trip over one build directory).
+# Rebuild the native module and install the package into the environment of
+# a version (incremental, serialised so that parallel callers do not trip
+# over one build directory).  Run setup.sh for that version once first.
+#
+#   bash scripts/dev-install.sh [VERSION]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-exec flock /tmp/zentrope-build.lock .venv/bin/pip install --no-build-isolation --no-deps -q .
+source "$(dirname "$0")/_common.sh"
+cd "$ROOT"
+
+parse_common_args "$@"
+VENV="$(venv_dir "$PYVER")"
+[ -x "$VENV/bin/python" ] || die "no $VENV: run bash scripts/setup.sh $PYVER first"
+exec flock /tmp/zentrope-build.lock "$VENV/bin/python" -m pip install \
+    --no-build-isolation --no-deps -q .

@@ -159,8 +159,11 @@ def make_mime(source=None, paths=(), urls=()):  # a real QMimeData, parented to 
 
 def send_drag_enter(widget, mime):
     Qt = QtCore.Qt
-    ev = QtGui.QDragEnterEvent(QtCore.QPoint(10, 10), Qt.DropAction.CopyAction, mime,
-                               Qt.MouseButton.LeftButton, Qt.KeyboardModifier.NoModifier)
+    rest = (Qt.DropAction.CopyAction, mime, Qt.MouseButton.LeftButton, Qt.KeyboardModifier.NoModifier)
+    try:  # PySide6 6.12 takes a QPointF and deprecates the QPoint form, which 6.5 alone has
+        ev = QtGui.QDragEnterEvent(QtCore.QPointF(10, 10), *rest)
+    except TypeError:
+        ev = QtGui.QDragEnterEvent(QtCore.QPoint(10, 10), *rest)
     QtWidgets.QApplication.sendEvent(widget, ev)
     return ev
 

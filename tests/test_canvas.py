@@ -31,7 +31,7 @@ def test_construction(mod, make_canvas, monkeypatch, with_parent, dark, highligh
     assert w.parent() is parent and w.acceptDrops() and w.geom_only is geom_only  # not converted
     assert w.figure is w.fig and w.fig.dpi == 100 and w.fig.axes == [w.ax]
     assert w.ax.get_position().bounds == pytest.approx((0.1, 0.1, 0.88, 0.88))
-    assert w.ax.get_xmargin() == 0 and w.ax.get_xlim() == (0, 100)
+    assert w.ax.margins()[0] == 0 and w.ax.get_xlim() == (0, 100)
     assert {t.get_fontsize() for t in w.ax.get_xticklabels() + w.ax.get_yticklabels()} == {6}
     # the highlight follows the truth of is_dark's result
     assert (w._axcolor0, w._axcolor1) == (RESTING, highlight) and type(w._axcolor1) is tuple
@@ -126,8 +126,31 @@ QT_ROWS = [
 ]
 
 
+@pytest.fixture(scope="module")
+def qt_leaves_after_refusal(qapp):
+    # Whether Qt delivers a drag-leave to a widget that refused the drag-enter:
+    # Qt 6.5 drops it before any handler or event filter sees it, later
+    # versions deliver it.  Asked of a plain Python widget, so that the native
+    # canvas is held to what Qt does for any widget.
+    class Probe(QtWidgets.QWidget):
+        left = False
+
+        def dragEnterEvent(self, e):
+            e.ignore()
+
+        def dragLeaveEvent(self, e):
+            self.left = True
+    probe = Probe()
+    probe.setAcceptDrops(True)
+    send_drag_enter(probe, make_mime())
+    QtWidgets.QApplication.sendEvent(probe, QtGui.QDragLeaveEvent())
+    probe.deleteLater()
+    return probe.left
+
+
 @pytest.mark.parametrize("isgeom,geom_only,paths,urls,dark,accepted", QT_ROWS)
 def test_real_qt_drag_events_reach_the_handlers(make_canvas, fake_is_dark, renders, label,
+                                                qt_leaves_after_refusal,
                                                 isgeom, geom_only, paths, urls, dark, accepted):
     fake_is_dark.result = dark
     w = make_canvas(None, geom_only)
@@ -138,5 +161,6 @@ def test_real_qt_drag_events_reach_the_handlers(make_canvas, fake_is_dark, rende
     assert same_pixel(axes_centre_rgba(w), rgba_bytes(w._axcolor1 if accepted else RESTING))
     w._axcolor0 = (0.5, 0.1, 0.1)  # read at each use
     QtWidgets.QApplication.sendEvent(w, QtGui.QDragLeaveEvent())
-    assert counter.count == 1 + accepted
-    assert same_pixel(axes_centre_rgba(w), rgba_bytes(w._axcolor0))
+    left = accepted or qt_leaves_after_refusal
+    assert counter.count == accepted + left
+    assert same_pixel(axes_centre_rgba(w), rgba_bytes(w._axcolor0 if left else RESTING))

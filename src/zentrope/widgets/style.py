@@ -1,8 +1,15 @@
 """Light/dark style detection from the Qt palette."""
+from __future__ import annotations
+
+from typing import TYPE_CHECKING
+
 from PySide6 import QtCore, QtGui
 
+if TYPE_CHECKING:
+    from PySide6.QtWidgets import QWidget
 
-def _palette(parent):
+
+def _palette(parent: QWidget | None) -> QtGui.QPalette | None:
     if parent is not None:
         # QWidget.palette() is valid for any widget whose C++ object exists,
         # even one that has not been shown yet.
@@ -16,7 +23,7 @@ def _palette(parent):
     return QtGui.QGuiApplication.palette()
 
 
-def is_dark(parent=None):
+def is_dark(parent: QWidget | None = None) -> bool:
     """Return True when the application (or ``parent``) shows a dark style.
 
     The style counts as dark when the window background is darker than the

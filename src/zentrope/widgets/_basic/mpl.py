@@ -1,5 +1,8 @@
 """matplotlib helpers: a figure-saving mixin and a simple plot widget."""
+from __future__ import annotations
+
 import os
+from typing import Any
 
 from matplotlib.backends.backend_qtagg import FigureCanvasQTAgg
 from matplotlib.figure import Figure
@@ -13,7 +16,11 @@ class _SavableFigure:
     initialisation of the Qt canvas classes it is mixed with.
     """
 
-    def save_figure(self, path, dpi=None, **kwargs):
+    #: the figure of the canvas this is mixed into
+    figure: Figure
+
+    def save_figure(self, path: str | os.PathLike[str], dpi: float | None = None,
+                    **kwargs: Any) -> str:
         """Write the figure to ``path``; the format follows the file suffix."""
         path = os.fspath(path)
         directory = os.path.dirname(path)
@@ -26,7 +33,7 @@ class _SavableFigure:
 class MPLWidget(QtWidgets.QWidget):
     """A plain widget showing one matplotlib figure with one axes (``ax``)."""
 
-    def __init__(self, parent=None):
+    def __init__(self, parent: QtWidgets.QWidget | None = None) -> None:
         super().__init__(parent)
         self.figure = Figure()
         self.canvas = FigureCanvasQTAgg(self.figure)
@@ -35,5 +42,5 @@ class MPLWidget(QtWidgets.QWidget):
         layout.setContentsMargins(0, 0, 0, 0)
         layout.addWidget(self.canvas)
 
-    def draw(self):
+    def draw(self) -> None:
         self.canvas.draw()

@@ -13,19 +13,23 @@ display, in which case Qt's offscreen platform is used and the picture goes
 to ``out/devblock.png``) the event loop only runs long enough to save the
 visible windows into a PNG file and then returns.
 """
+from __future__ import annotations
+
 import argparse
 import ctypes
 import importlib
+import importlib.machinery
 import importlib.util
 import os
 import sys
+from collections.abc import Mapping, Sequence
 
 MODULE = "zentrope.widgets.models.gmodel.mpl"
 FLAG = "zentrope_mpl_main"
 DEFAULT_SCREENSHOT = os.path.join("out", "devblock.png")
 
 
-def has_display(environ=os.environ):
+def has_display(environ: Mapping[str, str] = os.environ) -> bool:
     platform = environ.get("QT_QPA_PLATFORM", "")
     if platform.startswith(("offscreen", "minimal")):
         return False
@@ -36,11 +40,23 @@ def has_display(environ=os.environ):
     return bool(environ.get("DISPLAY") or environ.get("WAYLAND_DISPLAY"))
 
 
-def extension_path():
+def screenshot_target(requested: str | None, default: str) -> str | None:
+    """Where the picture goes: `requested`, or `default` when there is no display,
+    in which case Qt's offscreen platform is chosen too (unless one is set)."""
+    if has_display():
+        return requested
+    os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
+    return default if requested is None else requested
+
+
+def extension_path() -> str:
     spec = importlib.util.find_spec(MODULE)
-    if spec is None or not spec.origin or not os.path.isfile(spec.origin):
+    # Without a build for this interpreter the spec found is the plain-Python
+    # stand-in beside where the extension would be.
+    if (spec is None or not spec.origin or not os.path.isfile(spec.origin)
+            or not spec.origin.endswith(tuple(importlib.machinery.EXTENSION_SUFFIXES))):
         pkg = sys.modules.get("zentrope")
-        where = os.path.dirname(pkg.__file__) if pkg is not None else "?"
+        where = os.path.dirname(pkg.__file__) if pkg is not None and pkg.__file__ else "?"
         raise SystemExit(
             f"devblock: the native module {MODULE} is not built "
             f"(package found at {where}); install the package "
@@ -48,7 +64,7 @@ def extension_path():
     return spec.origin
 
 
-def set_main_flag(path, value=1):
+def set_main_flag(path: str, value: int = 1) -> ctypes.CDLL:
     lib = ctypes.CDLL(path)
     try:
         flag = ctypes.c_int.in_dll(lib, FLAG)
@@ -58,18 +74,14 @@ def set_main_flag(path, value=1):
     return lib
 
 
-def main(argv=None):
+def main(argv: Sequence[str] | None = None) -> int:
     parser = argparse.ArgumentParser(prog="python -m zentrope.devblock",
-                                     description=__doc__.split("\n\n")[1])
+                                     description=(__doc__ or "").split("\n\n")[1])
     parser.add_argument("--screenshot", metavar="PATH",
                         help="save the shown window into this PNG file and exit")
     args = parser.parse_args(argv)
 
-    screenshot = args.screenshot
-    if not has_display():
-        os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
-        if screenshot is None:
-            screenshot = DEFAULT_SCREENSHOT
+    screenshot = screenshot_target(args.screenshot, DEFAULT_SCREENSHOT)
     if screenshot is not None:
         screenshot = os.path.abspath(screenshot)
         if os.path.exists(screenshot):

@@ -1,4 +1,6 @@
 """The application object used by developer entry points."""
+from __future__ import annotations
+
 import os
 import sys
 
@@ -14,26 +16,28 @@ class ZentropeApplication(QtWidgets.QApplication):
     developer run works without a display and still leaves a picture.
     """
 
-    screenshot_path = None
+    screenshot_path: str | os.PathLike[str] | None = None
     #: milliseconds between entering the event loop and taking the picture
     screenshot_delay_ms = 300
 
-    def __init__(self):
+    def __init__(self) -> None:
         super().__init__(sys.argv if sys.argv else ["zentrope"])
         self.setApplicationName("zentrope")
 
-    def exec(self):
+    # PySide6's stubs declare exec() static; on an instance this override runs.
+    def exec(self) -> int:  # type: ignore[override]
         if self.screenshot_path:
             QtCore.QTimer.singleShot(self.screenshot_delay_ms, self._screenshot_and_quit)
         return super().exec()
 
-    def _screenshot_and_quit(self):
+    def _screenshot_and_quit(self) -> None:
         try:
-            self.save_screenshot(self.screenshot_path)
+            if self.screenshot_path:
+                self.save_screenshot(self.screenshot_path)
         finally:
             self.quit()
 
-    def save_screenshot(self, path):
+    def save_screenshot(self, path: str | os.PathLike[str]) -> int:
         """Grab the visible top-level widgets, side by side, into ``path``."""
         widgets = [w for w in self.topLevelWidgets() if w.isVisible()]
         pixmaps = [w.grab() for w in widgets]
@@ -50,6 +54,7 @@ class ZentropeApplication(QtWidgets.QApplication):
         directory = os.path.dirname(os.fspath(path))
         if directory:
             os.makedirs(directory, exist_ok=True)
-        if not image.save(os.fspath(path), "PNG"):
+        # The format is a str at run time; PySide6's stubs say bytes, which it refuses.
+        if not image.save(os.fspath(path), "PNG"):  # type: ignore[call-overload]
             raise OSError(f"could not write screenshot {path!r}")
         return len(widgets)
