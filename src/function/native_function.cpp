@@ -79,20 +79,9 @@ bool keyword_error(NativeFunction* f, const char* format, PyObject* key) {
     return false;
 }
 
-bool missing_error(NativeFunction* f, PyObject* const* bound, Py_ssize_t required) {
-    format_missing(f, bound, required);
-    return false;
-}
-
-bool positional_error(NativeFunction* f, Py_ssize_t given) {
-    too_many_positional(f, given);
-    return false;
-}
-
 // Fills bound[0..nparams) with borrowed references; false with TypeError set
 // when the call shape does not fit the parameters.
-bool bind(NativeFunction* f, PyObject* const* args, size_t nargsf, PyObject* kwnames,
-                            PyObject** bound) {
+bool bind(NativeFunction* f, PyObject* const* args, size_t nargsf, PyObject* kwnames, PyObject** bound) {
     const Py_ssize_t nparams = f->spec->nparams;
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     const Py_ssize_t npos = nargs < nparams ? nargs : nparams;
@@ -114,12 +103,19 @@ bool bind(NativeFunction* f, PyObject* const* args, size_t nargsf, PyObject* kwn
             bound[j] = args[nargs + k];
         }
     }
-    if (nargs > nparams) return positional_error(f, nargs);
+    if (nargs > nparams) {
+        too_many_positional(f, nargs);
+        return false;
+    }
     if (nargs < nparams) {
         const Py_ssize_t defcount = f->defaults ? PyTuple_GET_SIZE(f->defaults) : 0;
         const Py_ssize_t required = nparams - defcount;
-        for (Py_ssize_t i = nargs; i < required; ++i)
-            if (!bound[i]) return missing_error(f, bound, required);
+        for (Py_ssize_t i = nargs; i < required; ++i) {
+            if (!bound[i]) {
+                format_missing(f, bound, required);
+                return false;
+            }
+        }
         for (Py_ssize_t i = required; i < nparams; ++i)
             if (!bound[i]) bound[i] = PyTuple_GET_ITEM(f->defaults, i - required);
     }
