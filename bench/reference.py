@@ -6,7 +6,10 @@ order, module globals looked up at each use, ``super()`` where the native
 method uses it. The one deliberate difference is the canvas base: the native
 classes derive from matplotlib's FigureCanvasQTAgg, these from a stand-in
 whose methods do nothing, so that timing a method measures the method's own
-steps. The same file, compiled by Cython, is the Cython twin (see impls.py).
+steps. The same file, compiled by Cython, is the Cython twin (see impls.py),
+and the differential fuzzer (tests/fuzz/worker.py) executes it with the real
+FigureCanvasQTAgg in place of the stand-in by rewriting the one import line
+below that names the canvas base: keep that line as it is.
 """
 from zentrope.widgets.style import is_dark
 from zentrope.widgets._basic.mpl import _SavableFigure

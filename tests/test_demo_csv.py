@@ -1,15 +1,17 @@
-"""The demo's CSV reading: header line, separators, one line per column."""
+"""The demo's CSV reading: header line, separators, pieces, the x mapping."""
 import numpy as np
 import pytest
 
-from zentrope.demo.elements import read_csv
+from zentrope.demo import elements
+from zentrope.demo.elements import CsvError, fit_x, parse_table, read_csv
 
 
 @pytest.mark.parametrize("text, columns, rows", [
     ("\ufeffx,a,b\n0,1,2\n10,3,4\n", ["x", "a", "b"], [[0, 1, 2], [10, 3, 4]]),  # with a BOM
     ("0;1.5\n2;-3e2\n", [], [[0, 1.5], [2, -300]]),
-    ("# comment\n\n x\t y \n1\t2\n\n3\t4\n", ["x", "y"], [[1, 2], [3, 4]]),
+    ("# comment\n\n x\t y \n1\t2\n\n3\t4  # note\n", ["x", "y"], [[1, 2], [3, 4]]),
     ("1 2 3\n4  5 6\n", [], [[1, 2, 3], [4, 5, 6]]),
+    ("x,y\n1,2_000\n3,4\n", ["x", "y"], [[1, 2000], [3, 4]]),  # only the line parser takes it
 ])
 def test_accepted_tables(tmp_path, text, columns, rows):
     path = tmp_path / "walls.csv"
@@ -17,3 +19,37 @@ def test_accepted_tables(tmp_path, text, columns, rows):
     element = read_csv(path)
     assert (element.name, element.kind, element.columns) == ("walls", "csv", columns)
     np.testing.assert_array_equal(np.column_stack([element.x, element.ys.T]), rows)
+
+
+@pytest.mark.parametrize("tail, expected", [
+    pytest.param("", None, id="clean: same table"),
+    pytest.param("\n# only a comment\n\n", None, id="comment and blank pieces"),
+    pytest.param("50,oops\n", "line 52: 'oops' is not a number", id="fault in a late piece"),
+    pytest.param("50,1,2\n", "line 52: expected 2 values, found 3", id="wider late piece"),
+])
+@pytest.mark.filterwarnings("error")
+def test_table_read_in_pieces(monkeypatch, tail, expected):
+    monkeypatch.setattr(elements, "_PIECE", 16)  # a piece of one or two lines
+    text = "x,y\n" + "".join(f"{i},{i * i}\n" for i in range(50)) + tail
+    for header_only in ("x,y\n", "x,y\n# none\n"):
+        with pytest.raises(CsvError, match="at least two rows of numbers are needed, found 0"):
+            parse_table(header_only + tail.replace("50,", "#"), "f.csv")
+    if expected:
+        with pytest.raises(CsvError, match=f"^f.csv, {expected}$"):
+            parse_table(text, "f.csv")
+    else:
+        header, table = parse_table(text, "f.csv")
+        np.testing.assert_array_equal(table, [[i, i * i] for i in range(50)])
+
+
+@pytest.mark.parametrize("x, shown, x_range", [
+    pytest.param([0, 50, 100], [0, 50, 100], None, id="inside: kept"),
+    pytest.param([10, 30, 20], [10, 30, 20], None, id="inside, unordered: kept"),
+    pytest.param([0, 200, 50], [0, 100, 25], (0, 200), id="beyond 100"),
+    pytest.param([-50, 50, 0], [0, 100, 50], (-50, 50), id="below 0"),
+    pytest.param([-1e308, 1e308, 0], [0, 100, 50], (-1e308, 1e308), id="span beyond float range"),
+])
+def test_x_values_outside_0_to_100_are_mapped_linearly(x, shown, x_range):
+    mapped, got_range = fit_x(np.array(x, dtype=float))
+    np.testing.assert_allclose(mapped, shown)
+    assert got_range == x_range

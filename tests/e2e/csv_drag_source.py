@@ -1,12 +1,14 @@
 """python csv_drag_source.py FILE X Y INFO_JSON: drags FILE out of a window at (X, Y)."""
-# A press starts a drag whose mime data carries the file's URL and has no Qt
-# parent, as a file manager's does.  INFO_JSON receives the window's screen
-# rectangle once it is shown.
+# A press starts the demo's own file drag (URL only, no Qt parent), as a file
+# manager's is.  INFO_JSON receives the window's screen rectangle once it is
+# shown.
 import json
 import os
 import sys
 
-from PySide6 import QtCore, QtGui, QtWidgets
+from PySide6 import QtCore, QtWidgets
+
+from zentrope.demo.filedrag import drag_file
 
 
 class FileSource(QtWidgets.QLabel):
@@ -17,11 +19,7 @@ class FileSource(QtWidgets.QLabel):
         os.replace(INFO + ".tmp", INFO)  # whole, so a reader never sees half of it
 
     def mousePressEvent(self, event):
-        drag = QtGui.QDrag(self)
-        mime = QtCore.QMimeData()
-        mime.setUrls([QtCore.QUrl.fromLocalFile(PATH)])
-        drag.setMimeData(mime)
-        drag.exec(QtCore.Qt.DropAction.CopyAction)
+        drag_file(self, PATH)
 
 
 if __name__ == "__main__":

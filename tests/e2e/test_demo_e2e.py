@@ -6,10 +6,12 @@
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import time
 
+import numpy as np
 import pytest
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "csv_drag_source.py")
@@ -75,7 +77,8 @@ def drag(env, demo, start, entered):
 
 @pytest.fixture
 def demo(display, tmp_path):
-    """The demo in a process of its own; yields a function reading its state."""
+    """The demo in a process of its own; yields a function reading its state
+    (with the process as its ``process`` attribute)."""
     state_path = tmp_path / "state.json"
     # Started outside the source tree, so that the installed package runs; its
     # output goes to the test's captured output.
@@ -85,12 +88,30 @@ def demo(display, tmp_path):
     def state():
         assert process.poll() is None, f"the demo exited with {process.returncode}"
         return read_json(state_path)
+    state.process = process
     try:
         poll(lambda: (state() or {}).get("visible"), "the demo window to be shown")
         yield state
     finally:
-        process.terminate()
+        if process.poll() is None:
+            process.terminate()
         process.wait(10)
+
+
+def drag_file_from_another_process(demo, display, path, tmp_path, outcome, timeout=20.0):
+    """Drag ``path`` out of a second process's window onto the geometry figure;
+    returns ``outcome()`` once it is true.  The source lives until then: the
+    demo asks it for the file's URL after the drop."""
+    info_path = tmp_path / "source.json"
+    x, y, width, _ = demo()["widgets"]["window"]
+    source = subprocess.Popen([sys.executable, SOURCE, path, str(min(x + width + 20, 1600)),
+                               str(y + 40), info_path], env=display)
+    try:
+        drag(display, demo, center(poll(lambda: read_json(info_path), "the drag source window")), 1)
+        return poll(outcome, f"the drop of {os.path.basename(path)} to take effect", timeout)
+    finally:
+        source.terminate()
+        source.wait(10)
 
 
 def test_label_drags_onto_the_geom_only_figure(demo, display):
@@ -106,16 +127,26 @@ def test_label_drags_onto_the_geom_only_figure(demo, display):
 
 
 def test_csv_file_dragged_from_another_process(demo, display, tmp_path):
-    csv_path, info_path = tmp_path / "two_lines.csv", tmp_path / "source.json"
+    csv_path = tmp_path / "two_lines.csv"
     csv_path.write_text("x,upper,lower\n0,5,1\n50,7,2\n100,6,0\n")
-    x, y, width, _ = demo()["widgets"]["window"]
-    source = subprocess.Popen([sys.executable, SOURCE, csv_path, str(min(x + width + 20, 1600)),
-                               str(y + 40), info_path], env=display)
-    try:
-        drag(display, demo, center(poll(lambda: read_json(info_path), "the drag source window")), 1)
-        elements = poll(lambda: demo()["figures"]["geometry"]["elements"], "the CSV element")
-    finally:
-        source.terminate()
-        source.wait(10)
+    elements = drag_file_from_another_process(
+        demo, display, csv_path, tmp_path, lambda: demo()["figures"]["geometry"]["elements"])
     assert [(el["name"], el["kind"], el["lines"]) for el in elements] == [("two_lines", "csv", 2)]
     assert not demo()["message_is_error"]
+
+
+def test_large_csv_file_read_while_the_window_runs(demo, display, tmp_path):
+    rows = 400_000
+    csv_path = tmp_path / "long_run.csv"
+    x = np.arange(rows, dtype=float)
+    np.savetxt(csv_path, np.column_stack([x, np.sin(x / 5000)]), fmt="%.6g", delimiter=",")
+    state = drag_file_from_another_process(
+        demo, display, csv_path, tmp_path, lambda: demo()["figures"]["geometry"]["elements"] and demo(), 60)
+    assert state["figures"]["geometry"]["elements"][0]["x_range"] == [0, rows - 1]
+    assert state["message"].endswith(f"its x values 0 to {rows - 1} are shown as 0 to 100.")
+    assert not state["busy_cursor"] and state["figures"]["geometry"]["drags"]["drop"] == 1
+
+
+def test_ctrl_c_ends_the_demo(demo):
+    demo.process.send_signal(signal.SIGINT)
+    assert demo.process.wait(10) == 130

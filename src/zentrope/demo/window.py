@@ -8,8 +8,12 @@ from PySide6 import QtCore, QtGui, QtWidgets
 
 from zentrope.widgets.library.labels import GeometryLabelDraggable
 from zentrope.widgets.models.gmodel.mpl import GeometryModelFigure
+from zentrope.widgets.style import is_dark
 
-from .elements import LIBRARY, CsvError, make_library_element, read_csv
+from . import theme
+from .elements import LIBRARY, make_library_element
+from .filedrag import drag_file
+from .loader import CsvLoader
 from .model import DemoModel, FigureState
 
 SAMPLE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
@@ -19,14 +23,15 @@ FIGURES = (
     ("geometry", "Geometry: takes geometry labels and CSV files", True),
     ("workbench", "Workbench: takes any label and CSV files", False),
 )
+#: line style of an element that is not selected (as the figure sets it)
+RESTING_LINE = {"color": "0.7", "linewidth": 1, "zorder": 0}
 
-#: figure background and text colours of the light and the dark look
-LOOKS = {False: ("white", "black"), True: ("#202326", "0.85")}
+LEGEND = ("Blue labels are geometries,\nyellow ones other items.\n\n"
+          "Drag a label, a sample file\nor a CSV file from elsewhere\n"
+          "onto a figure. Pick an\nelement in the list to\n"
+          "highlight, rescale or\ndelete it.")
 
-_GEOMETRY_STYLE = ("QLabel { background: #dce8f5; border: 1px solid #7a9cc6;"
-                   " border-radius: 3px; padding: 4px 8px; }")
-_SERIES_STYLE = ("QLabel { background: #f5ecd7; border: 1px solid #c6a96a;"
-                 " border-radius: 3px; padding: 4px 8px; }")
+Qt = QtCore.Qt
 
 
 def sample_files():
@@ -43,7 +48,7 @@ class SampleFileList(QtWidgets.QListWidget):
         super().__init__(parent)
         for path in paths:
             item = QtWidgets.QListWidgetItem(os.path.basename(path))
-            item.setData(QtCore.Qt.ItemDataRole.UserRole, path)
+            item.setData(Qt.ItemDataRole.UserRole, path)
             item.setToolTip(path)
             self.addItem(item)
         self.setDragEnabled(True)
@@ -51,17 +56,8 @@ class SampleFileList(QtWidgets.QListWidget):
 
     def startDrag(self, actions):
         item = self.currentItem()
-        if item is None:
-            return
-        path = item.data(QtCore.Qt.ItemDataRole.UserRole)
-        drag = QtGui.QDrag(self)
-        mime = QtCore.QMimeData()
-        mime.setUrls([QtCore.QUrl.fromLocalFile(path)])
-        drag.setMimeData(mime)
-        try:
-            drag.exec(QtCore.Qt.DropAction.CopyAction)
-        finally:
-            drag.deleteLater()
+        if item is not None:
+            drag_file(self, item.data(Qt.ItemDataRole.UserRole))
 
 
 class DemoWindow(QtWidgets.QMainWindow):
@@ -71,6 +67,12 @@ class DemoWindow(QtWidgets.QMainWindow):
         self.state_file = os.fspath(state_file) if state_file else None
         self.model = DemoModel([FigureState(k, t, g) for k, t, g in FIGURES])
         self._syncing = False
+        self._light_palette = QtGui.QPalette(self.palette())
+
+        self.loader = CsvLoader(self)
+        self.loader.loaded.connect(self._on_csv_loaded)
+        self.loader.failed.connect(self._on_csv_failed)
+        self.loader.idle.connect(self.unsetCursor)
 
         central = QtWidgets.QWidget(self)
         row = QtWidgets.QHBoxLayout(central)
@@ -81,6 +83,10 @@ class DemoWindow(QtWidgets.QMainWindow):
 
         self.message_label = QtWidgets.QLabel(self)
         self.message_label.setObjectName("message")
+        # Room for two lines, always: a status bar that grew and shrank with
+        # its message would resize (and so redraw) both figures each time.
+        self.message_label.setWordWrap(True)
+        self.message_label.setFixedHeight(2 * self.message_label.fontMetrics().lineSpacing() + 4)
         self.statusBar().addWidget(self.message_label, 1)
 
         self._state_timer = QtCore.QTimer(self)
@@ -88,6 +94,7 @@ class DemoWindow(QtWidgets.QMainWindow):
         self._state_timer.setInterval(0)
         self._state_timer.timeout.connect(self.write_state)
         self.model.subscribe(self._on_model_changed)
+        self._apply_look(False)
         self._update_controls()
         self.model.notify("Drag a label or a CSV file onto a figure.")
 
@@ -100,29 +107,31 @@ class DemoWindow(QtWidgets.QMainWindow):
         for name, (isgeom, _) in LIBRARY.items():
             label = GeometryLabelDraggable(name, isgeom, box)
             label.setObjectName(f"label:{name}")
-            label.setStyleSheet(_GEOMETRY_STYLE if isgeom else _SERIES_STYLE)
             label.setToolTip("a geometry" if isgeom else "not a geometry: only the workbench takes it")
             layout.addWidget(label)
             self.labels[name] = label
-        legend = QtWidgets.QLabel(
-            "Blue labels are geometries, yellow ones other items.\n\n"
-            "Drag a label, a sample file or a CSV file from elsewhere onto a "
-            "figure. Pick an element in the list to highlight it, rescale or "
-            "delete it.", box)
-        legend.setWordWrap(True)
-        legend.setStyleSheet("color: #555;")
-        layout.addWidget(legend)
+        # Broken by hand rather than word-wrapped: the layout then knows the
+        # legend's full height and never makes the window too small for it.
+        self.legend = QtWidgets.QLabel(LEGEND, box)
+        self.legend.setForegroundRole(QtGui.QPalette.ColorRole.PlaceholderText)
+        layout.addWidget(self.legend)
         layout.addStretch(1)
         column.addWidget(box, 1)
 
         samples = QtWidgets.QGroupBox("Sample CSV files", parent)
         samples_layout = QtWidgets.QVBoxLayout(samples)
         self.sample_list = SampleFileList(sample_files(), samples)
-        self.sample_list.setMaximumHeight(90)
+        rows = self.sample_list.count()
+        self.sample_list.setFixedHeight(rows * self.sample_list.sizeHintForRow(0)
+                                        + 2 * self.sample_list.frameWidth() + 4)
         samples_layout.addWidget(self.sample_list)
         column.addWidget(samples)
-        for widget in (box, samples):
-            widget.setFixedWidth(190)
+        # As narrow as the labels, the legend and the file names allow.
+        names = self.sample_list.sizeHintForColumn(0) + 2 * self.sample_list.frameWidth() + 8
+        width = max(box.minimumSizeHint().width(), samples.minimumSizeHint().width(),
+                    names + samples.minimumSizeHint().width() - self.sample_list.minimumSizeHint().width())
+        for group in (box, samples):
+            group.setFixedWidth(width)
         return column
 
     def _build_figures(self, parent):
@@ -132,6 +141,11 @@ class DemoWindow(QtWidgets.QMainWindow):
             column.addWidget(QtWidgets.QLabel(caption, parent))
             fig = GeometryModelFigure(parent, None, geom_only=geom_only)
             fig.setObjectName(f"figure:{key}")
+            # Margins fitted to the tick labels at every draw (the widget's
+            # fixed ones cut off the "100" of a narrow figure): the axes is
+            # placed in a one-cell grid, which the tight layout can adjust.
+            fig.ax.set_subplotspec(fig.fig.add_gridspec(1, 1)[0])
+            fig.fig.set_layout_engine("tight", pad=0.4)
             fig.geom_dropped.connect(functools.partial(self._on_geom_dropped, key))
             fig.csv_dropped.connect(functools.partial(self._on_csv_dropped, key))
             fig.installEventFilter(self)
@@ -164,11 +178,14 @@ class DemoWindow(QtWidgets.QMainWindow):
         self.scale_spin.setRange(0.1, 5.0)
         self.scale_spin.setSingleStep(0.1)
         self.scale_spin.setValue(1.0)
+        # Typed values apply on Enter or when the box loses focus; the arrows
+        # apply at once.
+        self.scale_spin.setKeyboardTracking(False)
         self.scale_spin.valueChanged.connect(self.rescale_selected)
         form.addRow("Scale selected", self.scale_spin)
         layout.addLayout(form)
 
-        self.dark_check = QtWidgets.QCheckBox("Dark figures", box)
+        self.dark_check = QtWidgets.QCheckBox("Dark style", box)
         self.dark_check.toggled.connect(self.set_dark)
         layout.addWidget(self.dark_check)
         return box
@@ -176,6 +193,7 @@ class DemoWindow(QtWidgets.QMainWindow):
     # -- element operations -------------------------------------------------
     def add_element(self, key, element):
         self.figures[key].add_element(element)
+        self._show_selection_only_in(key)
         self.model.add(key, element)
 
     def _on_geom_dropped(self, key, name, isgeom):
@@ -188,19 +206,54 @@ class DemoWindow(QtWidgets.QMainWindow):
         self.model.notify(f"Added {name} to the {key} figure.")
 
     def _on_csv_dropped(self, key, path):
-        try:
-            element = read_csv(path)
-        except CsvError as e:
-            self.model.notify(f"CSV file not added: {e}", error=True)
-            return
+        """Queue the file for reading; the figure's drop handler then clears
+        the drag tint at once, and the plot follows when the data is ready."""
+        ahead = self.loader.load(key, path)
+        self.setCursor(Qt.CursorShape.BusyCursor)
+        self._loading_changed()
+        name = os.path.basename(path)
+        if ahead:
+            self.model.notify(f"{name} waits until {self._reading()} is read "
+                              f"({ahead} {'file' if ahead == 1 else 'files'} ahead).")
+        else:
+            self.model.notify(f"Reading {name}…")
+
+    def _reading(self):
+        jobs = self.loader.jobs()
+        return os.path.basename(jobs[0][1]) if jobs else ""
+
+    def _then_reading(self):
+        return f" Reading {self._reading()}…" if self.loader.busy else ""
+
+    def _on_csv_loaded(self, key, path, element):
+        self._loading_changed()
         self.add_element(key, element)
         lines = "1 line" if element.nlines == 1 else f"{element.nlines} lines"
-        self.model.notify(f"Added {os.path.basename(path)} ({lines}) to the {key} figure.")
+        note = f"; {element.x_note()}" if element.x_range else ""
+        self.model.notify(f"Added {os.path.basename(path)} ({lines}) to the {key} figure{note}."
+                          + self._then_reading())
+
+    def _on_csv_failed(self, key, path, message):
+        self._loading_changed()
+        self.model.notify(f"CSV file not added: {message}" + self._then_reading(), error=True)
+
+    def _loading_changed(self):
+        self.model.set_loading([(key, os.path.basename(path)) for key, path in self.loader.jobs()])
 
     def select(self, key, index):
         """Highlight element ``index`` of figure ``key`` (as the list does)."""
         self.figures[key].set_selection(index)
+        self._show_selection_only_in(key)
         self.model.select(key, index)
+
+    def _show_selection_only_in(self, key):
+        """One element is selected across both figures: the others show none."""
+        for other, fig in self.figures.items():
+            if other != key and self.highlighted(other):
+                for lines in fig.artists:
+                    for line in lines:
+                        line.set(**RESTING_LINE)
+                fig.draw()
 
     def delete_selected(self):
         if self.model.current is None:
@@ -229,12 +282,29 @@ class DemoWindow(QtWidgets.QMainWindow):
         self.model.notify(f"Scaled {element.name} by {element.scale:g}.")
 
     def set_dark(self, dark):
-        background, text = LOOKS[bool(dark)]
+        self._apply_look(dark)
+        self.model.set_dark(dark)
+
+    def _apply_look(self, dark):
+        """Switch the window's palette, then colour everything by the style
+        the widgets see in it."""
+        self.setPalette(theme.dark_palette() if dark else self._light_palette)
+        dark = bool(is_dark(self))
+        self._dark_look = dark
+        for name, label in self.labels.items():
+            label.setStyleSheet(theme.LABEL_STYLES[LIBRARY[name][0], dark])
+        background, text = theme.LOOKS[dark]
         for fig in self.figures.values():
+            fig._axcolor1 = theme.DRAG_TINT[dark]
             fig.set_bgcolor(background)
             fig.set_fontcolor(text)
             fig.draw()
-        self.model.set_dark(dark)
+        self._style_message()
+
+    def _style_message(self):
+        error = self.model.message_is_error
+        colour = theme.ERROR_COLOURS[self._dark_look]
+        self.message_label.setStyleSheet(f"color: {colour}; font-weight: bold;" if error else "")
 
     # -- keeping the widgets in step with the model --------------------------
     def _on_row_changed(self, row):
@@ -248,27 +318,36 @@ class DemoWindow(QtWidgets.QMainWindow):
         if self.state_file:
             self._state_timer.start()
 
+    @staticmethod
+    def entry_text(title, element):
+        note = element.x_note(short=True)
+        # The note on a line of its own, so the entry fits a narrow list.
+        return f"{title}: {element.name}" + (f"\n    {note}" if note else "")
+
     def _update_controls(self):
         self._syncing = True
         try:
             entries = self.model.entries()
             titles = {key: fig.title.split(":")[0] for key, fig in self.model.figures.items()}
-            texts = [f"{titles[key]}: {el.name}" for key, _, el in entries]
+            texts = [self.entry_text(titles[key], el) for key, _, el in entries]
             if texts != [self.element_list.item(i).text() for i in range(self.element_list.count())]:
                 self.element_list.clear()
                 self.element_list.addItems(texts)
+                for i, (_, _, el) in enumerate(entries):
+                    self.element_list.item(i).setToolTip(el.x_note())
             current = self.model.current
             row = next((r for r, (key, i, _) in enumerate(entries) if (key, i) == current), -1)
             self.element_list.setCurrentRow(row)
             self.delete_button.setEnabled(current is not None)
             self.scale_spin.setEnabled(current is not None)
-            if current is not None:
+            # Only a different value is written back: rewriting the box's
+            # text would disturb a value being typed.
+            if current is not None and self.scale_spin.value() != self.model.element(*current).scale:
                 self.scale_spin.setValue(self.model.element(*current).scale)
             self.clear_button.setEnabled(bool(entries))
             self.dark_check.setChecked(self.model.dark)
             self.message_label.setText(self.model.message)
-            self.message_label.setStyleSheet(
-                "color: #b00020; font-weight: bold;" if self.model.message_is_error else "")
+            self._style_message()
         finally:
             self._syncing = False
 
@@ -279,6 +358,10 @@ class DemoWindow(QtWidgets.QMainWindow):
                 if fig is watched:
                     self.model.count_drag(key, kind)
         return super().eventFilter(watched, event)
+
+    def closeEvent(self, event):
+        self.loader.shutdown()
+        super().closeEvent(event)
 
     # -- state for tests and tools --------------------------------------------
     def highlighted(self, key):
@@ -301,6 +384,7 @@ class DemoWindow(QtWidgets.QMainWindow):
             data["figures"][key]["artists"] = len(fig.artists)
             data["figures"][key]["highlighted"] = self.highlighted(key)
         data["visible"] = self.isVisible()
+        data["busy_cursor"] = self.cursor().shape() == Qt.CursorShape.BusyCursor
         frame = self.frameGeometry()
         data["widgets"] = {
             "window": [frame.x(), frame.y(), frame.width(), frame.height()],
@@ -308,6 +392,10 @@ class DemoWindow(QtWidgets.QMainWindow):
             "figures": {key: self._rect(fig) for key, fig in self.figures.items()},
             "samples": {item.text(): self._item_rect(self.sample_list, item)
                         for item in map(self.sample_list.item, range(self.sample_list.count()))},
+            "entries": [self._item_rect(self.element_list, item)
+                        for item in map(self.element_list.item, range(self.element_list.count()))],
+            "controls": {name: self._rect(widget) for name, widget in (
+                ("delete", self.delete_button), ("scale", self.scale_spin), ("dark", self.dark_check))},
         }
         return data
 

@@ -26,6 +26,8 @@ class DemoModel:
         self.dark = False
         self.message = ""
         self.message_is_error = False
+        #: (figure key, file name) of the CSV file being read, then of the queued ones
+        self.loading = []
         #: bumped at every change, so that readers can tell states apart
         self.revision = 0
         self._listeners = []
@@ -102,6 +104,10 @@ class DemoModel:
         self.dark = bool(dark)
         self.changed()
 
+    def set_loading(self, jobs):
+        self.loading = list(jobs)
+        self.changed()
+
     def count_drag(self, key, kind):
         self.figures[key].drags[kind] += 1
         self.changed()
@@ -118,4 +124,5 @@ class DemoModel:
             "dark": self.dark,
             "message": self.message,
             "message_is_error": self.message_is_error,
+            "loading": [list(job) for job in self.loading],
         }

@@ -54,6 +54,23 @@ def drag_files(paths, target):
     return send_drag(target, mime)
 
 
+def wait_for_loads(window, timeout=30.0):
+    """Run the event loop until the window has read every dropped CSV file;
+    returns False if that took longer than ``timeout`` seconds."""
+    if window.loader.busy:
+        loop = QtCore.QEventLoop()
+        timer = QtCore.QTimer(loop)
+        timer.setSingleShot(True)
+        timer.timeout.connect(loop.quit)
+        window.loader.idle.connect(loop.quit)
+        timer.start(int(timeout * 1000))
+        try:
+            loop.exec()
+        finally:
+            window.loader.idle.disconnect(loop.quit)
+    return not window.loader.busy
+
+
 def _names(window, key):
     return [el.name for el in window.model.figures[key].elements]
 
@@ -82,6 +99,7 @@ def run_session(window):
     def drop_csv(path, key, adds=True):
         before = _names(window, key)
         _expect(drag_files([path], figures[key]), f"the {key} figure refused {path}")
+        _expect(wait_for_loads(window), f"{path} was not read in time")
         stem = os.path.splitext(os.path.basename(path))[0]
         expected = before + [stem] if adds else before
         _expect(_names(window, key) == expected,
@@ -102,6 +120,9 @@ def run_session(window):
     drop_label("Channel", "geometry")
     drop_csv(samples["sensor_log.csv"], "workbench")
     drop_label("Steps", "workbench")
+    drop_csv(samples["pump_pressure.csv"], "workbench")
+    _expect(model.figures["workbench"].elements[-1].x_range == (0, 240),
+            "the pump test's x values 0 to 240 were not mapped onto the figure")
 
     # Rescale the arch (one line) and the channel (two lines).
     for name, scale in (("Arch", 1.5), ("Channel", 0.6)):
@@ -126,7 +147,7 @@ def run_session(window):
 
     window.dark_check.setChecked(True)
     _expect(model.dark, "the dark switch did not take")
-    log.append("dark figures: on")
+    log.append("dark style: on")
 
     # Leave the arch selected for the picture.
     window.element_list.setCurrentRow(0)
