@@ -85,11 +85,10 @@ def describe(x, depth=0):
         role = None
     if role:
         return role
-    if x is None or isinstance(x, (bool, int, float, str)):
-        return norm(repr(x)) if type(x) in (bool, int, float, str, type(None)) else \
-            f"{type(x).__name__}({x!r})"
-    if isinstance(x, np.generic):
-        return f"{type(x).__name__}({x!r})"
+    if type(x) in (bool, int, float, str, type(None)):
+        return norm(repr(x))
+    if isinstance(x, (np.generic, int, float, str)):
+        return f"{type(x).__name__}({norm(repr(x))})"
     if isinstance(x, np.ndarray):
         return f"array{x.shape}:{x.ravel()[:12].tolist()!r}"
     if isinstance(x, enum.Enum):
@@ -296,6 +295,9 @@ class World:
 
     def step(self, op):
         self.log, self.target = [], None
+        # errors Python or PySide print instead of raising (older PySide: from Qt-dispatched overrides)
+        sys.excepthook = lambda t, exc, tb: self.log.append(("printed",) + outcome_of(exc))
+        sys.unraisablehook = lambda u: self.log.append(("unraisable",) + outcome_of(u.exc_value))
         try:
             out = ("ok", describe(self.run(op)))
         except Exception as exc:
@@ -317,7 +319,7 @@ class World:
         if kind == "new":
             return self.new(*op[1:])
         if kind == "act":
-            return self.apply(op[1], top=True)
+            return self.apply(op[1])
         self.target = w = self.widget(op[1])
         if kind == "call":
             args = [self.make(a) for a in op[3]]
@@ -459,7 +461,7 @@ class World:
         except Exception as exc:
             self.log.append(("act", repr(act), outcome_of(exc)))
 
-    def apply(self, act, top=False):
+    def apply(self, act):
         kind, *a = act
         if kind == "raise":
             raise ERRORS[a[0]]("raised")
