@@ -160,8 +160,8 @@ values = st.one_of(
 colours = lit("red", "0.5", (0.1, 0.2, 0.3), "#00ff00", "nope", None, 5, (1, 2)) | st.just(("obj",))
 sources = st.one_of(lit(None), st.just(("qobject",)), st.just(("obj",)),
                     seq("label", lit("beam", "", 5), lit(True, False, 0, "x") | truth))
-urls = st.lists(st.sampled_from(["/d/a.csv", "/d/A.CSV", "/d/b.txt", "/d/c.csv.txt",
-                                 "http://h/x.csv", ""]), max_size=2)
+url = st.sampled_from(["/d/a.csv", "/d/A.CSV", "/d/b.txt", "/d/c.csv.txt", "http://h/x.csv", ""])
+urls = st.one_of(st.lists(url, min_size=1, max_size=1), st.lists(url, max_size=2))
 kinds = st.sampled_from(["enter", "leave", "drop"])
 events = st.one_of(
     seq("fake", kinds, sources, urls, st.just((None, None)) | seq(st.sampled_from(
@@ -174,9 +174,12 @@ events = st.one_of(
         urls, st.sampled_from(["direct", "event"] + ["send"] * (kind == "enter")))))
 props = st.just(()) | st.lists(st.sampled_from(["ax", "fig", "artists", "draw", "early"]), min_size=1,
                                max_size=3, unique=True).map(tuple)
+sound_parents = lit(None) | seq("qwidget", st.booleans())
 new = seq("new", st.sampled_from(["figure", "figure", "drag"]),
-          lit(None) | seq("qwidget", st.booleans()) | seq("widget", ref) | st.just(("obj",)) | truth,
+          st.one_of(sound_parents, sound_parents, seq("widget", ref), st.just(("obj",)), truth),
           lit(False, True, 0, "x", None) | truth, props, hook)
+first = seq("new", st.sampled_from(["figure", "figure", "drag"]), sound_parents,
+            lit(False, True, 0, "x", None) | truth, props, hook)
 
 
 def call(method, *args):
@@ -195,13 +198,13 @@ ops = st.one_of(
     seq("event", ref, events), seq("event", ref, events), seq("slot", ref, acts),
     seq("act", acts), globals_.flatmap(lambda g: seq("act", seq("rebind", g, GLOBAL_VALUES[g] | {
         "plt": seq("plt", acts), "is_dark": seq("fn", truth)}.get(g, GLOBAL_VALUES[g])))))
-sequences = st.tuples(new, st.lists(ops, max_size=12)).map(lambda t: [t[0], *t[1]])
+sequences = st.tuples(first, st.lists(ops, max_size=12)).map(lambda t: [t[0], *t[1]])
 
 FIGURE = ("new", "figure", ("lit", None), ("lit", False), (), None)
 LINES = ("call", 0, "add_element", [("elem", ("lines", 2, "list"), None)], ())
 
 
-@settings(max_examples=int(SOAK or 120), deadline=None, derandomize=not SOAK,
+@settings(max_examples=int(SOAK or 300), deadline=None, derandomize=not SOAK,
           suppress_health_check=list(HealthCheck))
 @given(steps=sequences)
 @example(steps=[("new", "figure", ("lit", None), ("lit", False), ("ax",), None)]  # computed ax: new

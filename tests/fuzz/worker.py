@@ -85,11 +85,10 @@ def describe(x, depth=0):
         role = None
     if role:
         return role
-    if x is None or isinstance(x, (bool, int, float, str)):
-        return norm(repr(x)) if type(x) in (bool, int, float, str, type(None)) else \
-            f"{type(x).__name__}({x!r})"
-    if isinstance(x, np.generic):
-        return f"{type(x).__name__}({x!r})"
+    if type(x) in (bool, int, float, str, type(None)):
+        return norm(repr(x))
+    if isinstance(x, (np.generic, int, float, str)):
+        return f"{type(x).__name__}({norm(repr(x))})"
     if isinstance(x, np.ndarray):
         return f"array{x.shape}:{x.ravel()[:12].tolist()!r}"
     if isinstance(x, enum.Enum):
@@ -158,10 +157,16 @@ class Equal(Hostile):  # an ndim whose comparison runs code
     __hash__ = None
 
 
-class Rows(Hostile):  # a value: iterates its rows; ndim is added per kind
+class Rows(Hostile):  # a value without ndim: iterates its rows
     def __iter__(self):
         self._note("__iter__")
         return iter(self.rows)
+
+
+class RowsNdim(Rows):
+    @property
+    def ndim(self):
+        return self._fz_world.make(self.ndim_value)
 
 
 class Artist(Hostile):  # what the widgets and plt.setp call on an artist
@@ -271,6 +276,11 @@ def fresh_draw(self):  # a property: the draw method behind a new object on ever
     return lambda: draw()
 
 
+def facecolor(w):
+    ax = w.__dict__.get("ax", w.__dict__.get("_ax"))
+    return repr(ax.get_facecolor()) if isinstance(ax, Axes) else None
+
+
 class World:
     def __init__(self, name, module):
         self.name, self.mod, self.saved, self.classes = name, module, dict(vars(module)), {}
@@ -296,6 +306,9 @@ class World:
 
     def step(self, op):
         self.log, self.target = [], None
+        # errors Python or PySide print instead of raising (older PySide: from Qt-dispatched overrides)
+        sys.excepthook = lambda t, exc, tb: self.log.append(("printed",) + outcome_of(exc))
+        sys.unraisablehook = lambda u: self.log.append(("unraisable",) + outcome_of(u.exc_value))
         try:
             out = ("ok", describe(self.run(op)))
         except Exception as exc:
@@ -317,7 +330,7 @@ class World:
         if kind == "new":
             return self.new(*op[1:])
         if kind == "act":
-            return self.apply(op[1], top=True)
+            return self.apply(op[1])
         self.target = w = self.widget(op[1])
         if kind == "call":
             args = [self.make(a) for a in op[3]]
@@ -359,19 +372,21 @@ class World:
                     obj._fz_role = f"{w._fz_role}.{attr}"
             w._fz_fresh = bool(props)
             if which == "figure" and shiboken6.isValid(w):
-                for signal in ("geom_dropped", "csv_dropped"):
+                for signal in ("geom_dropped", "csv_dropped"):  # and the plot colour when emitted
                     try:
-                        getattr(w, signal).connect(
-                            lambda *a, s=signal, w=w: self.note(f"{w._fz_role}.{s}", a))
+                        getattr(w, signal).connect(lambda *a, s=signal, w=w: self.note(
+                            f"{w._fz_role}.{s}", a, {"facecolor": facecolor(w)}))
                     except RuntimeError:  # Qt object never made
                         pass
 
-    # values: ("lit", x) | ("np", dtype, x) | ("slice", a, b) | ("obj",) | ("idx", k, on, act)
+    # values: ("raise", error) | ("lit", x) | ("np", dtype, x) | ("slice", a, b) | ("obj",) | ("idx", k, on, act)
     #   | ("truth", value, act) | ("eq", result, act) | ("arr", shape, fill) | ("rows", ndim, n, act)
     #   | ("elem", returns, act) | ("widget", k) | ("attr", k, name) | ("qwidget", dark) | ("qobject",)
     #   | ("label", name, isgeom) | ("plt", act) | ("fn", value) | ("cls", name)
     def make(self, v):
         kind, *a = v
+        if kind == "raise":
+            raise ERRORS[a[0]]("raised by the fuzzer")
         if kind == "lit":
             return list(a[0]) if type(a[0]) is list else a[0]
         if kind == "np":
@@ -394,18 +409,9 @@ class World:
             return arr
         if kind == "rows":
             ndim, n, act = a
-            rows = [np.full(6, 20.0 + k) for k in range(n)]
-            if ndim == "missing":
-                return Rows(self, "rows", Trigger(self, "__iter__", act), rows=rows)
-            cls = type("Rows", (Rows,), {"ndim": property(lambda s: s._ndim())})
-            obj = cls(self, "rows", Trigger(self, "__iter__", act), rows=rows)
-
-            def ndim_value():
-                if ndim[0] == "raise":
-                    raise ERRORS[ndim[1]]("no ndim today")
-                return self.make(ndim)
-            obj._ndim = ndim_value
-            return obj
+            return (Rows if ndim == "missing" else RowsNdim)(
+                self, "rows", Trigger(self, "__iter__", act), ndim_value=ndim,
+                rows=[np.full(6, 20.0 + k) for k in range(n)])
         if kind == "elem":
             returns, act = a
             if returns == ("noplot",):
@@ -438,8 +444,6 @@ class World:
         if kind == "fn":
             def fn(*args, **kwargs):
                 self.note("fn", args, kwargs)
-                if a[0][0] == "raise":
-                    raise ERRORS[a[0][1]]("fn refuses")
                 return self.make(a[0])
             return fn
         if kind == "cls":
@@ -452,17 +456,17 @@ class World:
     def perform(self, act):
         """An action run from inside a hook: a raise propagates, anything else is logged."""
         if act[0] == "raise":
-            raise ERRORS[act[1]]("hook raised")
+            self.make(act)
         try:
             self.apply(act)
             self.log.append(("act", repr(act), "ok"))
         except Exception as exc:
             self.log.append(("act", repr(act), outcome_of(exc)))
 
-    def apply(self, act, top=False):
+    def apply(self, act):
         kind, *a = act
         if kind == "raise":
-            raise ERRORS[a[0]]("raised")
+            self.make(act)
         if kind == "rebind":
             vars(self.mod)[a[0]] = self.make(a[1])
         elif kind == "delglobal":
@@ -530,8 +534,8 @@ class World:
         out.append(describe(d.get("artists", d.get("_artists"))))
         ax, fig = d.get("ax", d.get("_ax")), d.get("fig", d.get("_fig"))
         if isinstance(ax, Axes):
-            out += [repr(v) for v in (ax.get_facecolor(), ax.get_xlim(), ax.get_ylim(),
-                                      ax.xaxis.label.get_color())]
+            out += [facecolor(w)] + [repr(v) for v in (ax.get_xlim(), ax.get_ylim(),
+                                                       ax.xaxis.label.get_color())]
             out += [describe(ax.xaxis._major_tick_kw.get("color"))]
             out += [(describe(ln), repr((ln.get_color(), ln.get_linewidth(), ln.get_zorder())),
                      describe(ln.get_ydata(orig=True))) for ln in ax.lines]
