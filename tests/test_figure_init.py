@@ -1,19 +1,6 @@
-"""GeometryModelFigure construction: arguments, element list, minimum size, signals."""
-import sys
-
+"""GeometryModelFigure construction arguments, its signals, and a cycle of native calls."""
 import pytest
 from PySide6 import QtCore, QtWidgets
-
-
-def test_figure_defaults_and_its_own_element_list(mod, make_canvas, fake_is_dark):
-    gcontrols = object()
-    before = sys.getrefcount(gcontrols)
-    f, g = (make_canvas(None, gcontrols, cls=mod.GeometryModelFigure) for _ in range(2))
-    assert sys.getrefcount(gcontrols) == before  # not kept
-    assert fake_is_dark.args == [((None,), {})] * 2
-    assert f.parent() is None and f.geom_only is False and f.acceptDrops()
-    assert type(f.artists) is list and f.artists == g.artists == [] and f.artists is not g.artists
-    assert (f.minimumWidth(), f.minimumHeight()) == (300, 200)
 
 
 # how the figure is called (make, class, parent), geom_only that must reach the canvas
