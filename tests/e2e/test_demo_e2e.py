@@ -11,6 +11,7 @@ import subprocess
 import sys
 import time
 
+import numpy as np
 import pytest
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "csv_drag_source.py")
@@ -132,6 +133,18 @@ def test_csv_file_dragged_from_another_process(demo, display, tmp_path):
         demo, display, csv_path, tmp_path, lambda: demo()["figures"]["geometry"]["elements"])
     assert [(el["name"], el["kind"], el["lines"]) for el in elements] == [("two_lines", "csv", 2)]
     assert not demo()["message_is_error"]
+
+
+def test_large_csv_file_read_while_the_window_runs(demo, display, tmp_path):
+    rows = 400_000
+    csv_path = tmp_path / "long_run.csv"
+    x = np.arange(rows, dtype=float)
+    np.savetxt(csv_path, np.column_stack([x, np.sin(x / 5000)]), fmt="%.6g", delimiter=",")
+    state = drag_file_from_another_process(
+        demo, display, csv_path, tmp_path, lambda: demo()["figures"]["geometry"]["elements"] and demo(), 60)
+    assert state["figures"]["geometry"]["elements"][0]["x_range"] == [0, rows - 1]
+    assert state["message"].endswith(f"its x values 0 to {rows - 1} are shown as 0 to 100.")
+    assert not state["busy_cursor"] and state["figures"]["geometry"]["drags"]["drop"] == 1
 
 
 def test_ctrl_c_ends_the_demo(demo):
