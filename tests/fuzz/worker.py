@@ -11,7 +11,6 @@ every hostile object is built anew in each world, and its side effects reach
 only its own world.
 """
 import enum
-import gc
 import itertools
 import os
 import re
@@ -296,7 +295,6 @@ class World:
         ns.update(self.saved)
         self.widgets, self.qt, self.keep, self.log = [], [], [], []
         self.counter, self.target, self.dispatching = itertools.count(), None, False
-        gc.collect()
 
     def tag(self, kind):
         return f"{kind}{next(self.counter)}"
