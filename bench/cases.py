@@ -3,7 +3,9 @@
 A case names the method (class and name), builds its stand-in ``self`` and
 arguments with a kit (standins.py) for a given implementation, and may add a
 statement run before every call (``pre``; the baseline loop runs it too, so
-its cost is subtracted) and one run before every timed batch (``setup``).
+its cost is subtracted), one run after every call (``then``, timed with it:
+a second method call of the same operation) and one run before every timed
+batch (``setup``).
 ``expect`` lists log entries that a traced run must produce, in this order,
 and ``absent`` text that no entry may contain: they pin each case to the
 branch it is meant to exercise.
@@ -38,6 +40,7 @@ class Case:
     raises: Optional[type] = None
     pre: str = ""
     setup: str = ""
+    then: str = ""
     expect: tuple = ()
     absent: tuple = ()
     bare: bool = False
@@ -66,10 +69,10 @@ def line(kit, name):
     return kit.obj(name, set_ydata=kit.sink(f"{name}.set_ydata"), remove=kit.returns(f"{name}.remove", None))
 
 
-def model(kit):
-    """Five elements of 1, 3, 1, 2 and 1 lines."""
+def model(kit, n=5):
+    """``n`` elements of 1, 3, 1, 2, 1, 1, 3, ... lines."""
     sizes = (1, 3, 1, 2, 1)
-    return [[line(kit, f"e{i}l{j}") for j in range(n)] for i, n in enumerate(sizes)]
+    return [[line(kit, f"e{i}l{j}") for j in range(sizes[i % 5])] for i in range(n)]
 
 
 def widget(kit, geom_only=False, artists=None):
@@ -142,15 +145,21 @@ def drop(variant, expect, absent=(), **event_args):
     return Case("dropEvent", variant, FIGURE, "dropEvent", build, expect=expect + RESTED, absent=absent)
 
 
-def with_model(*args, **kwargs):
+def with_model(*args, n=5, **kwargs):
     def build(kit, impl):
-        return Setup(widget(kit, artists=model(kit)), args, kwargs)
+        return Setup(widget(kit, artists=model(kit, n)), args, kwargs)
     return build
 
 
 def build_add(kit, impl):
     entry = [line(kit, "new")]
     return Setup(widget(kit), (kit.obj("g", plot=kit.func("g.plot", entry)),))
+
+
+def build_add_remove(kit, impl):
+    setup = build_add(kit, impl)
+    setup.names["remove_element"] = impl.function(FIGURE, "remove_element")
+    return setup
 
 
 def build_remove(ind, ind_new):
@@ -210,6 +219,9 @@ CASES = [
          expect=("ax.tick_params(colors=(0.1, 0.2, 0.3))", "xlabel.set_color((0.1, 0.2, 0.3))")),
     Case("add_element", "", FIGURE, "add_element", build_add, setup="s.artists = []",
          expect=("g.plot(ax, color='0.7')", "self.set_selection(-1)")),
+    Case("add_element + remove_element", "", FIGURE, "add_element", build_add_remove, setup="s.artists = []",
+         then="remove_element(s, 0, -1)",
+         expect=("g.plot(ax, color='0.7')", "self.set_selection(-1)", "new.remove()", "self.draw()")),
     Case("remove_element", "select another", FIGURE, "remove_element", build_remove(0, 0),
          pre="arts.append(entry)", setup="del arts[:]",
          expect=("old.remove()", "self.set_selection(0)"), absent=("self.draw",)),
@@ -228,6 +240,10 @@ CASES = [
     Case("set_selection", "5 elements", FIGURE, "set_selection", with_model(2),
          expect=("setp([e0l0], color='0.7', lw=1, zorder=0)", "setp([e4l0], color='0.7', lw=1, zorder=0)",
                  "setp([e2l0], color='orange', lw=2, zorder=1)", "self.draw()")),
+    *(Case("set_selection", f"{n} elements", FIGURE, "set_selection", with_model(n - 1, n=n),
+           expect=("setp([e0l0], color='0.7', lw=1, zorder=0)", f"setp([e{n - 1}l0], color='0.7', lw=1, zorder=0)",
+                   f"setp([e{n - 1}l0], color='orange', lw=2, zorder=1)", "self.draw()"))
+      for n in (10, 100)),
     Case("call-shape error", "missing argument", FIGURE, "set_selection",
          lambda kit, impl: Setup(widget(kit)), raises=TypeError, absent=("setp", "self.")),
     Case("call-shape error", "surplus argument", FIGURE, "set_selection",

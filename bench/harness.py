@@ -24,6 +24,7 @@ def loop(_loops, _timer, fn, s{params}):
     for _ in _repeat(None, _loops):
 {pre}
 {body}
+{then}
     return _timer() - _t0
 """
 
@@ -54,6 +55,7 @@ def make_loop(case, setup, with_call=True):
         setup=textwrap.indent(case.setup or "pass", " " * 4),
         pre=textwrap.indent(case.pre or "pass", " " * 8),
         body=textwrap.indent(body, " " * 8),
+        then=textwrap.indent(case.then if with_call and case.then else "pass", " " * 8),
     )
     scope = {"_repeat": itertools.repeat, "_exc": case.raises, "_NoError": NoError}
     exec(compile(source, f"<loop {case.key}>", "exec"), scope)

@@ -3,7 +3,7 @@
 - native: the installed extension module zentrope.widgets.models.gmodel.mpl;
 - python: reference.py, the plain-Python twin;
 - cython: reference.py compiled by Cython (a copy named cython_twin.py,
-  built in bench/_build/, which git ignores).
+  built in bench/_build/<interpreter tag>/, which git ignores).
 
 Methods are taken from the class ``__dict__`` and called unbound with a
 stand-in ``self``. ``swapped`` replaces, for the duration of a run, the module
@@ -36,7 +36,7 @@ from matplotlib.backends.backend_qtagg import FigureCanvasQTAgg
 from standins import StandInCanvas
 
 BENCH = os.path.dirname(os.path.abspath(__file__))
-BUILD = os.path.join(BENCH, "_build")
+BUILD = os.path.join(BENCH, "_build", sys.implementation.cache_tag)  # one per interpreter version
 SWAPPED = ("plt", "GeometryLabelDraggable", "is_dark", "QtWidgets")
 
 
@@ -58,11 +58,13 @@ class Impl:
 
 
 def build_cython(force=False):
-    """Compile reference.py as bench/_build/cython_twin.*.so when stale."""
+    """Compile reference.py as bench/_build/<tag>/cython_twin.*.so when stale."""
     try:
         import Cython  # noqa: F401
+        import setuptools  # noqa: F401  (cythonize -i builds with it; not bundled from 3.12 on)
     except ImportError:
-        raise SystemExit(f'the Cython twin needs Cython: {sys.executable} -m pip install "Cython>=3,<4"') from None
+        raise SystemExit(f'the Cython twin needs Cython and setuptools: {sys.executable} -m pip install '
+                         '"Cython>=3,<4" setuptools') from None
     os.makedirs(BUILD, exist_ok=True)
     with open(os.path.join(BENCH, "reference.py"), "rb") as f:
         source = f.read()

@@ -1,6 +1,6 @@
 """Benchmark of the native widget methods against a plain-Python and a Cython twin.
 
-    .venv/bin/python bench/run.py [--quick] [--json out.json] [--no-real]
+    .venv/bin/python bench/run.py [--quick] [--json out.json] [--no-real] [--instructions cg.json]
 
 1. Checks, with traced stand-ins, that the three implementations make the
    same calls for every case (a failure stops the run: the numbers would
@@ -34,15 +34,27 @@ def fmt_ns(ns):
     return f"{ns:,.0f}" if ns >= 100 else f"{ns:.1f}"
 
 
-def micro_table(timings, names):
+def ratio_cell(ratio):
+    return f"{ratio:.2f}" + (" ⚠" if ratio < 1 else "")
+
+
+def micro_table(timings, names, instructions=None):
+    """Timings per case; with ``instructions`` (callgrind.py's counts by case) also those."""
     others = [n for n in names if n != "native"]
     head = ["operation", "case"] + [f"{NAMES[n]} ns" for n in names] + [f"{NAMES[n]} ÷ native" for n in others]
+    if instructions:
+        head += ["native instr."] + [f"{NAMES[n]} ÷ native instr." for n in others]
     lines = ["| " + " | ".join(head) + " |", "|" + "---|" * 2 + "---:|" * (len(head) - 2)]
     for t in timings:
         cells = [t.case.op, t.case.variant or ""] + [fmt_ns(t.ns[n]) for n in names]
-        for n in others:
-            ratio = t.ns[n] / t.ns["native"]
-            cells.append(f"{ratio:.2f}" + (" ⚠" if ratio < 1 else ""))
+        cells += [ratio_cell(t.ns[n] / t.ns["native"]) for n in others]
+        if instructions:
+            counts = instructions.get(t.case.key, {})
+            if "native" in counts:
+                cells.append(f"{counts['native']:,.0f}")
+                cells += [ratio_cell(counts[n] / counts["native"]) if n in counts else "–" for n in others]
+            else:
+                cells += ["–"] * (1 + len(others))
         lines.append("| " + " | ".join(cells) + " |")
     return "\n".join(lines)
 
@@ -82,6 +94,8 @@ def main(argv=None):
     parser.add_argument("--quick", action="store_true", help="fewer, shorter batches (rough numbers)")
     parser.add_argument("--repeats", type=int, help="batches per case and implementation (default 40, quick 7)")
     parser.add_argument("--json", metavar="PATH", help="also write the results as JSON")
+    parser.add_argument("--instructions", metavar="PATH",
+                        help="callgrind.py --json output of the same build: instruction counts next to the timings")
     parser.add_argument("--no-real", action="store_true", help="skip the real-widget measurements")
     parser.add_argument("--only", metavar="TEXT", help="only cases whose name contains TEXT")
     parser.add_argument("--rebuild", action="store_true", help="recompile the Cython twin")
@@ -107,7 +121,11 @@ def main(argv=None):
                               progress=lambda c: print(f"    {c.key}", file=sys.stderr))
     print(f"==> timed in {time.time() - started:.0f} s", file=sys.stderr)
     print("\n## Own cost of each operation (stand-ins; ns per call)\n")
-    print(micro_table(timings, names))
+    instructions = None
+    if args.instructions:
+        with open(args.instructions) as f:
+            instructions = json.load(f)["instructions"]
+    print(micro_table(timings, names, instructions))
     slower = [t for t in timings if any(t.ns[n] < t.ns["native"] for n in names if n != "native")]
     if slower:
         print(f"\n⚠ native is not the fastest in {len(slower)} of {len(timings)} cases.")

@@ -15,6 +15,7 @@ import matplotlib.figure
 import pytest
 from matplotlib.backends.backend_qtagg import FigureCanvasQTAgg
 
+import callgrind
 import cases
 import harness
 import impls
@@ -101,9 +102,21 @@ def test_swapped_restores_globals_and_canvas_methods(impl_list):
     assert matplotlib.figure.Figure is figure
 
 
-def test_run_writes_a_row_per_case_and_implementation(tmp_path):
-    out = tmp_path / "out.json"
-    assert run.main(["--repeats", "1", "--quick", "--only", "dropEvent", "--no-real", "--json", str(out)]) == 0
+def test_run_writes_a_row_per_case_and_implementation(tmp_path, capsys):
+    out, counts = tmp_path / "out.json", tmp_path / "cg.json"
+    keys = [c.key for c in cases.CASES if c.op == "dropEvent"]
+    counts.write_text(json.dumps({"instructions": {keys[0]: {"native": 1000.0, "python": 1500.0, "cython": 900.0}}}))
+    assert run.main(["--repeats", "1", "--quick", "--only", "dropEvent", "--no-real", "--json", str(out),
+                     "--instructions", str(counts)]) == 0
     rows = json.loads(out.read_text())["micro"]
     assert [r["case"] for r in rows] == [c.variant for c in cases.CASES if c.op == "dropEvent"]
     assert all(set(r["ns"]) == {"native", "python", "cython"} for r in rows)
+    table = [line for line in capsys.readouterr().out.splitlines() if line.startswith("| dropEvent")]
+    assert table[0].endswith("| 1,000 | 1.50 | 0.90 ⚠ |") and table[1].endswith("| – | – | – |")
+
+
+def test_callgrind_counts_are_read_from_the_labelled_dumps(tmp_path):
+    for n, (label, total) in enumerate([("0|native", 5000), ("0|baseline", 1000), ("1|cython", 7)]):
+        (tmp_path / f"cg.1.{n}").write_text(f"desc: Trigger: Client Request: {label}\nsummary: {total}\n")
+    (tmp_path / "cg.1").write_text("desc: Trigger: Program termination\nsummary: 99\n")
+    assert callgrind.parse(tmp_path) == {0: {"native": 5000, "baseline": 1000}, 1: {"cython": 7}}

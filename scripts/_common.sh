@@ -142,8 +142,7 @@ build_into() {
             --no-build-isolation "${DEPS_ARGS[@]}" "$@" ".[test]")
 }
 
-# Python started from the repository root would import the source tree's
-# package (which has no extension); run checks from elsewhere.
+# Checks that the installed package imports with its native module.
 check_import() {
     local venv="$1"
     (cd / && "$venv/bin/python" -c \
@@ -168,9 +167,8 @@ qt_env() {
 }
 
 # run_pytest VENV [pytest args...]: run the suite in tests/ with VENV's
-# pytest.  The console script (unlike `python -m pytest`) does not put the
-# working directory on sys.path, and tests/ is not a package, so the tests
-# import the installed package rather than the source tree.
+# pytest, against the installed package (the source tree keeps the package
+# under src/, so nothing at the root hides it).
 run_pytest() {
     local venv="$1"; shift
     local rc=0

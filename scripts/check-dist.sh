@@ -39,7 +39,7 @@ sdist_top="$(basename "$sdist" .tar.gz)"
 # sdist below proves the rest).
 while read -r f; do
     grep -qxF "${sdist_top}/$f" <<<"$listing" || die "$sdist lacks $f"
-done < <(git ls-files LICENSE README.md CMakeLists.txt pyproject.toml src zentrope)
+done < <(git ls-files LICENSE README.md CMakeLists.txt pyproject.toml src)
 if grep -qE '^[^/]*/(\.venv[^/]*|build|dist|wheelhouse|out)/' <<<"$listing"; then
     die "$sdist carries environments or build output"
 fi

@@ -11,8 +11,7 @@ cd "$ROOT"
 # The main job.  This is the one place to change it.
 # The demo application: with a display it opens its window; without one it
 # runs a scripted session through real Qt drag and drop events, saves
-# out/demo.png and exits.  (-I keeps the source tree, which has no built
-# extension, off sys.path.)
-MAIN_JOB=("$(venv_dir "$PYVER")/bin/python" -I -m zentrope.demo)
+# out/demo.png and exits.
+MAIN_JOB=("$(venv_dir "$PYVER")/bin/python" -m zentrope.demo)
 
 exec "${MAIN_JOB[@]}" "$@"

@@ -7,30 +7,10 @@
 
 namespace zen {
 
-struct NativeFunction {
-    PyObject_HEAD
-    vectorcallfunc vectorcall;
-    const MethodSpec* spec;
-    PyObject* name;            // str
-    PyObject* qualname;        // str, "Class.method"
-    PyObject* module;          // str, the module's full name
-    PyObject* doc;             // str, the signature line
-    PyObject* text_signature;  // str, for inspect.signature
-    PyObject* fullname;        // str, "<module>.<qualname>", for traceback entries
-    PyObject* params;          // tuple of interned parameter names
-    PyObject* defaults;        // tuple or NULL
-    PyObject* globals;         // the module namespace (dict)
-    PyObject* klass;           // defining class, for super(); NULL until bound
-    PyObject* dict;            // function attributes, as on Python functions
-    PyObject* weakreflist;
-};
-
 namespace {
 
 // Native calls nested deeper than this also count towards the interpreter's
-// recursion limit. (The counter, State::native_depth, has the default TLS
-// model of a shared object: an initial-exec block could make a dlopen of the
-// module fail once other extensions have used up the static TLS space.)
+// recursion limit.
 constexpr int kFreeDepth = 32;
 
 inline NativeFunction* as_fn(PyObject* o) { return reinterpret_cast<NativeFunction*>(o); }
@@ -82,41 +62,44 @@ void too_many_positional(NativeFunction* f, Py_ssize_t given) {
                  plural ? "s" : "", given, given == 1 ? "was" : "were");
 }
 
+// The index of the parameter whose name equals `key` (a str that is none of
+// the interned names), nparams when there is none, -1 on error.
+Py_ssize_t find_param_by_value(NativeFunction* f, PyObject* key) {
+    const Py_ssize_t nparams = f->spec->nparams;
+    for (Py_ssize_t j = 0; j < nparams; ++j) {
+        const int eq = PyObject_RichCompareBool(key, PyTuple_GET_ITEM(f->params, j), Py_EQ);
+        if (eq) return eq < 0 ? -1 : j;
+    }
+    return nparams;
+}
+
+// Sets the TypeError for a keyword argument that cannot be bound; false.
+bool keyword_error(NativeFunction* f, const char* format, PyObject* key) {
+    PyErr_Format(PyExc_TypeError, format, f->qualname, key);
+    return false;
+}
+
 // Fills bound[0..nparams) with borrowed references; false with TypeError set
 // when the call shape does not fit the parameters.
 bool bind(NativeFunction* f, PyObject* const* args, size_t nargsf, PyObject* kwnames, PyObject** bound) {
     const Py_ssize_t nparams = f->spec->nparams;
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    for (Py_ssize_t i = 0; i < nparams; ++i) bound[i] = nullptr;
     const Py_ssize_t npos = nargs < nparams ? nargs : nparams;
-    for (Py_ssize_t i = 0; i < npos; ++i) bound[i] = args[i];
+    for (Py_ssize_t i = 0; i < kMaxParams; ++i) bound[i] = i < npos ? args[i] : nullptr;  // unrolled
 
     if (kwnames) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {
             PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-            if (!PyUnicode_Check(key)) {
-                PyErr_Format(PyExc_TypeError, "%U() keywords must be strings", f->qualname);
-                return false;
-            }
+            if (!PyUnicode_Check(key)) return keyword_error(f, "%U() keywords must be strings", nullptr);
             Py_ssize_t j = 0;
-            for (; j < nparams; ++j)
-                if (PyTuple_GET_ITEM(f->params, j) == key) break;
+            while (j < nparams && PyTuple_GET_ITEM(f->params, j) != key) ++j;
             if (j == nparams) {
-                for (j = 0; j < nparams; ++j) {
-                    int eq = PyObject_RichCompareBool(key, PyTuple_GET_ITEM(f->params, j), Py_EQ);
-                    if (eq < 0) return false;
-                    if (eq) break;
-                }
+                j = find_param_by_value(f, key);
+                if (j < 0) return false;
+                if (j == nparams) return keyword_error(f, "%U() got an unexpected keyword argument '%S'", key);
             }
-            if (j == nparams) {
-                PyErr_Format(PyExc_TypeError, "%U() got an unexpected keyword argument '%S'", f->qualname, key);
-                return false;
-            }
-            if (bound[j]) {
-                PyErr_Format(PyExc_TypeError, "%U() got multiple values for argument '%S'", f->qualname, key);
-                return false;
-            }
+            if (bound[j]) return keyword_error(f, "%U() got multiple values for argument '%S'", key);
             bound[j] = args[nargs + k];
         }
     }
@@ -141,21 +124,18 @@ bool bind(NativeFunction* f, PyObject* const* args, size_t nargsf, PyObject* kwn
 
 // --- type slots ----------------------------------------------------------------
 
-PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) noexcept {
-    NativeFunction* f = as_fn(callable);
-    PyObject* bound[kMaxParams];
-    PyObject* const* frame_args = args;  // exactly the parameters, by position: nothing to bind
-    if (kwnames || PyVectorcall_NARGS(nargsf) != f->spec->nparams) {
-        if (!bind(f, args, nargsf, kwnames, bound)) return nullptr;
-        frame_args = bound;
-    }
+// Runs the body with its bound arguments.
+inline PyObject* run(NativeFunction* f, PyObject* const* frame_args) noexcept {
     // Native methods call each other through Python (self.draw(), ...); a
     // cycle of them must end in RecursionError, not a stack overflow. The
     // nesting of ordinary use (a few levels) is counted here alone; past
-    // kFreeDepth every call also counts towards the interpreter's limit.
-    const bool counted = ++State::native_depth > kFreeDepth;
+    // kFreeDepth every call also counts towards the interpreter's limit of
+    // its own thread (entered and left by the same call). The counter
+    // covers all threads, so it is never below the nesting of this one.
+    int& depth = state().native_depth;
+    const bool counted = ++depth > kFreeDepth;
     if (counted && Py_EnterRecursiveCall(" while calling a native method")) {
-        --State::native_depth;
+        --depth;
         return nullptr;
     }
     PyObject* result = nullptr;
@@ -166,8 +146,23 @@ PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf
         translate_exception(PyUnicode_AsUTF8(f->fullname));  // ASCII: its UTF-8 is its data
     }
     if (counted) Py_LeaveRecursiveCall();
-    --State::native_depth;
+    --depth;
     return result;
+}
+
+// A call with keywords, or with other than exactly the parameters: binds
+// them first. Out of line, so that the common call keeps a small frame.
+[[gnu::noinline]] PyObject* bind_and_run(NativeFunction* f, PyObject* const* args, size_t nargsf,
+                                         PyObject* kwnames) noexcept {
+    PyObject* bound[kMaxParams];
+    if (!bind(f, args, nargsf, kwnames, bound)) return nullptr;
+    return run(f, bound);
+}
+
+PyObject* fn_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) noexcept {
+    NativeFunction* f = as_fn(callable);
+    if (kwnames || PyVectorcall_NARGS(nargsf) != f->spec->nparams) return bind_and_run(f, args, nargsf, kwnames);
+    return run(f, args);  // exactly the parameters, by position: nothing to bind
 }
 
 PyObject* fn_descr_get(PyObject* self, PyObject* obj, PyObject* /*type*/) noexcept {
@@ -351,24 +346,19 @@ void bind_class(PyObject* function, PyObject* cls) {
 
 // --- Frame ----------------------------------------------------------------------
 
-PyObject* Frame::globals(Loc where) const {
-    if (!fn_->globals) [[unlikely]] {
-        PyErr_SetString(PyExc_SystemError, "native method called after its module namespace was cleared");
-        raise(where);
-    }
-    return fn_->globals;  // borrowed: the function, which the caller holds, owns it
+void Frame::globals_cleared(Loc where) {
+    PyErr_SetString(PyExc_SystemError, "native method called after its module namespace was cleared");
+    raise(where);
 }
 
-Ref Frame::global(PyObject* name, Loc where) const { return lookup_global(globals(where), name, where); }
-
-Ref Frame::super_(Loc where) const {
+Method Frame::super_method(PyObject* name, Loc where) const {
     if (!fn_->klass) {
         PyErr_SetString(PyExc_RuntimeError, "super(): __class__ cell not found");
         raise(where);
     }
     // klass is borrowed from the function, which the caller holds; only the
     // class statement binds it.
-    return call(state().builtin_super, {fn_->klass, self()}, nullptr, where);
+    return zen::super_method(fn_->klass, self(), name, where);
 }
 
 Ref Frame::import_from(PyObject* modname, PyObject* fromlist, PyObject* name, Loc where) const {

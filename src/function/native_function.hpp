@@ -10,7 +10,26 @@
 
 namespace zen {
 
-struct NativeFunction;
+struct MethodSpec;
+
+// A native function object (its type is made by ready_native_function_type).
+struct NativeFunction {
+    PyObject_HEAD
+    vectorcallfunc vectorcall;
+    const MethodSpec* spec;
+    PyObject* name;            // str
+    PyObject* qualname;        // str, "Class.method"
+    PyObject* module;          // str, the module's full name
+    PyObject* doc;             // str, the signature line
+    PyObject* text_signature;  // str, for inspect.signature
+    PyObject* fullname;        // str, "<module>.<qualname>", for traceback entries
+    PyObject* params;          // tuple of interned parameter names
+    PyObject* defaults;        // tuple or NULL
+    PyObject* globals;         // the module namespace (dict)
+    PyObject* klass;           // defining class, for super(); NULL until bound
+    PyObject* dict;            // function attributes, as on Python functions
+    PyObject* weakreflist;
+};
 
 // What a method body sees: its bound arguments (borrowed, self first) and
 // the function, through which it reaches the module globals and super().
@@ -24,16 +43,23 @@ public:
     PyObject* arg(int i) const noexcept { return args_[i]; }
 
     // A module global, else a built-in, else NameError.
-    Ref global(PyObject* name, Loc where = Loc::current()) const;
-    // super(<defining class>, self)
-    Ref super_(Loc where = Loc::current()) const;
+    Ref global(const GlobalName& name, Loc where = Loc::current()) const {
+        return lookup_global(globals(where), name, where);
+    }
+    // super().name: super(<defining class>, self).name
+    Method super_method(PyObject* name, Loc where = Loc::current()) const;
     // `from <modname> import <name>` with the module's globals as importer.
     Ref import_from(PyObject* modname, PyObject* fromlist, PyObject* name, Loc where = Loc::current()) const;
 
 private:
-    // The namespace the function looks its globals up in; SystemError once
-    // the garbage collector has cleared it.
-    PyObject* globals(Loc where) const;
+    // The namespace the function looks its globals up in (borrowed: the
+    // function, which the caller holds, owns it); SystemError once the
+    // garbage collector has cleared it.
+    PyObject* globals(Loc where) const {
+        if (!fn_->globals) [[unlikely]] globals_cleared(where);
+        return fn_->globals;
+    }
+    [[noreturn, gnu::cold, gnu::noinline]] static void globals_cleared(Loc where);
 
     NativeFunction* fn_;
     PyObject* const* args_;

@@ -20,8 +20,8 @@ namespace {
 constexpr const char* kFullName = "zentrope.widgets.models.gmodel.mpl";
 constexpr const char* kInitEntry = "init zentrope.widgets.models.gmodel.mpl";
 
-const Names& N = state().names;
-const Constants& C = state().consts;
+constinit const Names& N = state().names;
+constinit const Constants& C = state().consts;
 
 // --- imports -------------------------------------------------------------------
 

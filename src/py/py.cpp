@@ -56,10 +56,8 @@ void raise_attribute_error(PyObject* o, PyObject* name, Loc where) {
     raise(where);
 }
 
+#if PY_VERSION_HEX >= 0x030D0000
 int find_method(PyObject* o, PyObject* name, PyObject** found) {
-#if PY_VERSION_HEX < 0x030D0000
-    return _PyObject_GetMethod(o, name, found);
-#else
     // The look-up of the method-call opcode, through the API this version
     // declares: a method descriptor on the type, unless the instance's own
     // namespace or a data descriptor has the name, is returned unbound.
@@ -106,7 +104,50 @@ int find_method(PyObject* o, PyObject* name, PyObject** found) {
     PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%U'", tp->tp_name, name);
     add_attribute_error_context(o, name);
     return 0;
+}
 #endif
+
+namespace {
+// The attribute `name` in the namespace of the class `cls` itself (NULL when
+// absent); throws on error.
+Ref own_attribute(PyObject* cls, PyObject* name, Loc where) {
+#if PY_VERSION_HEX >= 0x030C0000
+    Ref dict = check(PyType_GetDict(reinterpret_cast<PyTypeObject*>(cls)), where);
+#else
+    PyObject* dict = reinterpret_cast<PyTypeObject*>(cls)->tp_dict;  // held by the class
+#endif
+    PyObject* found = PyDict_GetItemWithError(Borrowed(dict).p, name);  // borrowed: owned at once
+    if (!found && PyErr_Occurred()) raise(where);
+    return Ref::borrow(found);
+}
+
+bool is_dunder_class(PyObject* name) {
+    return PyUnicode_GET_LENGTH(name) == 9 && PyUnicode_CompareWithASCIIString(name, "__class__") == 0;
+}
+}  // namespace
+
+Method super_method(PyObject* type, PyObject* obj, PyObject* name, Loc where) {
+    PyTypeObject* start = Py_TYPE(obj);
+    if (PyType_Check(type) && !PyType_Check(obj) && PyUnicode_CheckExact(name) && !is_dunder_class(name) &&
+        PyType_IsSubtype(start, reinterpret_cast<PyTypeObject*>(type))) {
+        // Owned: a look-up below may run code that replaces the type's MRO.
+        Ref mro = Ref::borrow(start->tp_mro);
+        const Py_ssize_t n = mro.is_null() ? 0 : PyTuple_GET_SIZE(mro.get());
+        Py_ssize_t i = 0;
+        while (i + 1 < n && PyTuple_GET_ITEM(mro.get(), i) != type) ++i;
+        for (++i; i < n; ++i) {
+            Ref found = own_attribute(PyTuple_GET_ITEM(mro.get(), i), name, where);
+            if (found.is_null()) continue;
+            PyTypeObject* kind = Py_TYPE(found.get());
+            if (PyType_HasFeature(kind, Py_TPFLAGS_METHOD_DESCRIPTOR)) return Method{std::move(found), Ref::new_ref(obj)};
+            if (descrgetfunc get = kind->tp_descr_get)
+                return Method{check(get(found.get(), obj, reinterpret_cast<PyObject*>(start)), where), Ref()};
+            return Method{std::move(found), Ref()};
+        }
+    }
+    PyObject* args[] = {type, obj};
+    Ref super = check(PyObject_Vectorcall(reinterpret_cast<PyObject*>(&PySuper_Type), args, 2, nullptr), where);
+    return method(super, name, where);
 }
 
 namespace detail {
@@ -169,12 +210,8 @@ void translate_exception(const char* funcname) noexcept {
 }
 
 
-void unpack2(Borrowed pair, Ref& first, Ref& second, Loc where) {
-    if (PyTuple_CheckExact(pair.p) && PyTuple_GET_SIZE(pair.p) == 2) {
-        first = Ref::borrow(PyTuple_GET_ITEM(pair.p, 0));
-        second = Ref::borrow(PyTuple_GET_ITEM(pair.p, 1));
-        return;
-    }
+namespace detail {
+void unpack2_iterable(Borrowed pair, Ref& first, Ref& second, Loc where) {
     Iteration it(pair, where);
     Ref items[2];
     for (int i = 0; i < 2; ++i) {
@@ -191,5 +228,6 @@ void unpack2(Borrowed pair, Ref& first, Ref& second, Loc where) {
     first = std::move(items[0]);
     second = std::move(items[1]);
 }
+}  // namespace detail
 
 }  // namespace zen

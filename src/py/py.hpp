@@ -14,6 +14,7 @@
 #endif
 
 #include <cstddef>
+#include <cstring>
 #include <initializer_list>
 #include <source_location>
 #include <utility>
@@ -50,6 +51,8 @@ public:
 
     static Ref steal(PyObject* p) noexcept { Ref r; r.p_ = p; return r; }
     static Ref borrow(PyObject* p) noexcept { Py_XINCREF(p); return steal(p); }
+    // A new reference to an object known not to be NULL.
+    static Ref new_ref(PyObject* p) noexcept { Py_INCREF(p); return steal(p); }
 
     PyObject* get() const noexcept { return p_; }
     PyObject* release() noexcept { return std::exchange(p_, nullptr); }
@@ -198,8 +201,27 @@ inline void setattr(Borrowed o, PyObject* name, Borrowed value, Loc where = Loc:
     check(PyObject_SetAttr(o.p, name, value.p), where);
 }
 
+// o[key]: the mapping slot directly where the type has one, as
+// PyObject_GetItem would call it.
 inline Ref getitem(Borrowed o, Borrowed key, Loc where = Loc::current()) {
-    return check(PyObject_GetItem(o.p, key.p), where);
+    PyMappingMethods* m = Py_TYPE(o.p)->tp_as_mapping;
+    return check(m && m->mp_subscript ? m->mp_subscript(o.p, key.p) : PyObject_GetItem(o.p, key.p), where);
+}
+
+// o[key] where key is the int constant `index` (the object `key`): an exact
+// list or tuple gives its item at once, as its subscript would; anything
+// else, and an index out of range, goes through the subscript.
+inline Ref getitem(Borrowed o, PyObject* key, Py_ssize_t index, Loc where = Loc::current()) {
+    if (PyList_CheckExact(o.p)) {
+        const Py_ssize_t n = PyList_GET_SIZE(o.p);
+        const Py_ssize_t i = index < 0 ? index + n : index;
+        if (0 <= i && i < n) return Ref::borrow(PyList_GET_ITEM(o.p, i));
+    } else if (PyTuple_CheckExact(o.p)) {
+        const Py_ssize_t n = PyTuple_GET_SIZE(o.p);
+        const Py_ssize_t i = index < 0 ? index + n : index;
+        if (0 <= i && i < n) return Ref::borrow(PyTuple_GET_ITEM(o.p, i));
+    }
+    return getitem(o, key, where);
 }
 
 inline void setitem(Borrowed o, Borrowed key, Borrowed value, Loc where = Loc::current()) {
@@ -289,7 +311,7 @@ public:
     bool next(Ref& out, Loc where = Loc::current()) {
         if (index_ >= 0) {
             if (!obj_.is_null() && index_ < PyList_GET_SIZE(obj_.get())) {
-                out = Ref::borrow(PyList_GET_ITEM(obj_.get(), index_++));
+                out = Ref::new_ref(PyList_GET_ITEM(obj_.get(), index_++));
                 return true;
             }
             obj_ = Ref();  // an exhausted list iterator lets go of its list
@@ -324,7 +346,11 @@ struct Method {
 
 // The method look-up of the running interpreter: 1 with an unbound function
 // in *found, 0 with a bound or plain callable, 0 with NULL on error.
+#if PY_VERSION_HEX < 0x030D0000
+inline int find_method(PyObject* o, PyObject* name, PyObject** found) { return _PyObject_GetMethod(o, name, found); }
+#else
 int find_method(PyObject* o, PyObject* name, PyObject** found);
+#endif
 
 inline Method method(Borrowed o, PyObject* name, Loc where = Loc::current()) {
     PyObject* found = nullptr;
@@ -344,32 +370,59 @@ inline int lookup_attr(PyObject* o, PyObject* name, PyObject** result) {
 }
 
 namespace detail {
+// The callee's vectorcall slot, or NULL (PEP 590). Inline here: from 3.11 on
+// PyVectorcall_Function is a call into the interpreter.
+inline vectorcallfunc vectorcall_slot(PyObject* callable) {
+    PyTypeObject* type = Py_TYPE(callable);
+    if (!PyType_HasFeature(type, Py_TPFLAGS_HAVE_VECTORCALL)) return nullptr;
+    vectorcallfunc slot;
+    std::memcpy(&slot, reinterpret_cast<const char*>(callable) + type->tp_vectorcall_offset, sizeof slot);
+    return slot;
+}
+
 // What the interpreter does with a callee's result (a value with an
 // exception set, or NULL with none, becomes SystemError); throws on error.
 [[gnu::cold, gnu::noinline]] Ref checked_result(PyObject* callable, PyObject* result, Loc where);
 
-// Room for the longest call the module makes, plus the slot that
-// PY_VECTORCALL_ARGUMENTS_OFFSET lets the callee borrow.
+// The longest call the module makes.
 constexpr std::size_t kMaxArgs = 8;
 
-inline Ref vectorcall(PyObject* callable, PyObject* first, std::initializer_list<Borrowed> args, PyObject* kwnames,
+// callable(self, *args) with self, or callable(*args) when self is NULL; the
+// last PyTuple_GET_SIZE(kwnames) arguments are passed by keyword.
+inline Ref vectorcall(PyObject* callable, PyObject* self, std::initializer_list<Borrowed> args, PyObject* kwnames,
                       Loc where) {
-    PyObject* buf[kMaxArgs + 2];
-    std::size_t n = 0;
-    if (first) buf[1 + n++] = first;
-    if (args.size() + n > kMaxArgs) {
+    // The arguments sit at fixed places from buf[2] on, self before them in
+    // buf[1]; the slot before the first argument passed is the one that
+    // PY_VECTORCALL_ARGUMENTS_OFFSET lets the callee borrow.
+    static_assert(kMaxArgs >= 1);
+    if (args.size() > kMaxArgs) {
         PyErr_SetString(PyExc_SystemError, "too many arguments for a native call");
         raise(where);
     }
-    for (const Borrowed& a : args) buf[1 + n++] = a.p;
-    const std::size_t nkw = kwnames ? static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)) : 0;
-    const std::size_t nargs = n - nkw;
-    // Straight through the callee's vectorcall slot where it has one, with
-    // the interpreter's check of what came back.
-    const std::size_t nargsf = nargs | PY_VECTORCALL_ARGUMENTS_OFFSET;
-    vectorcallfunc slot = PyVectorcall_Function(callable);
-    PyObject* result = slot ? slot(callable, buf + 1, nargsf, kwnames)
-                            : PyObject_Vectorcall(callable, buf + 1, nargsf, kwnames);
+    PyObject* buf[kMaxArgs + 2];
+    std::size_t i = 2;
+    for (const Borrowed& a : args) buf[i++] = a.p;
+    PyObject** argv = buf + 2;
+    std::size_t n = args.size();
+    if (self) {
+        buf[1] = self;
+        --argv;
+        ++n;
+    }
+    const std::size_t nargs = n - (kwnames ? static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)) : 0);
+    vectorcallfunc slot = vectorcall_slot(callable);
+    if (!slot) {
+        // No vectorcall slot: the interpreter's tp_call path, which checks
+        // the callee's result itself.
+#if PY_VERSION_HEX < 0x030D0000
+        return check(_PyObject_MakeTpCall(PyThreadState_Get(), callable, argv, nargs, kwnames), where);
+#else
+        return check(PyObject_Vectorcall(callable, argv, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames), where);
+#endif
+    }
+    // Straight through the callee's vectorcall slot, with the interpreter's
+    // check of what came back.
+    PyObject* result = slot(callable, argv, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames);
     if (!result || PyErr_Occurred()) [[unlikely]] return checked_result(callable, result, where);
     return Ref::steal(result);
 }
@@ -387,16 +440,54 @@ inline Ref call(const Method& m, std::initializer_list<Borrowed> args = {}, PyOb
     return detail::vectorcall(m.callable.get(), m.self.get(), args, kwnames, where);
 }
 
+// super(type, obj).name, as the interpreter's super-attribute opcode finds
+// it without making the super object: the attribute of the first class
+// after `type` in the method resolution order of type(obj) that has it, a
+// method descriptor unbound (obj to pass first), anything else through its
+// __get__. What that does not cover (obj not an instance of type, obj a
+// class, `__class__`, a name no class after `type` has) goes through a real
+// super object.
+Method super_method(PyObject* type, PyObject* obj, PyObject* name, Loc where = Loc::current());
+
 // o.name(*args): lookup then call. Use only where the arguments are already
 // evaluated (the interpreter looks the method up before evaluating them).
+// The receiver is not taken over as Method does: whoever passes `o` keeps it
+// alive until this returns, that is until the call has returned.
 inline Ref call_method(Borrowed o, PyObject* name, std::initializer_list<Borrowed> args = {},
                        PyObject* kwnames = nullptr, Loc where = Loc::current()) {
-    Method m = method(o, name, where);
-    return call(m, args, kwnames, where);
+    PyObject* found = nullptr;
+    const int unbound = find_method(o.p, name, &found);
+    if (!found) raise(where);
+    Ref callable = Ref::steal(found);
+    return detail::vectorcall(callable.get(), unbound ? o.p : nullptr, args, kwnames, where);
 }
 
-// Unpacks an iterable of exactly two items, as `a, b = pair` does.
-void unpack2(Borrowed pair, Ref& first, Ref& second, Loc where = Loc::current());
+// o.append(item), `append` being the interned name "append": on an exact
+// list its own method, called without the look-up (the attributes of an
+// exact list are those of its type, which cannot change); on anything else
+// through the look-up.
+inline void call_append(Borrowed o, PyObject* append, Borrowed item, Loc where = Loc::current()) {
+    if (PyList_CheckExact(o.p)) {
+        check(PyList_Append(o.p, item.p), where);
+        return;
+    }
+    call_method(o, append, {item}, nullptr, where);
+}
+
+namespace detail {
+void unpack2_iterable(Borrowed pair, Ref& first, Ref& second, Loc where);
+}
+
+// Unpacks an iterable of exactly two items, as `a, b = pair` does; an exact
+// tuple of two directly.
+inline void unpack2(Borrowed pair, Ref& first, Ref& second, Loc where = Loc::current()) {
+    if (PyTuple_CheckExact(pair.p) && PyTuple_GET_SIZE(pair.p) == 2) {
+        first = Ref::new_ref(PyTuple_GET_ITEM(pair.p, 0));
+        second = Ref::new_ref(PyTuple_GET_ITEM(pair.p, 1));
+        return;
+    }
+    detail::unpack2_iterable(pair, first, second, where);
+}
 
 // Raises NameError for `name` as the interpreter does (normalized, with
 // `.name`), then throws.

@@ -3,7 +3,6 @@
 namespace zen {
 
 State g_state;
-thread_local int State::native_depth = 0;
 
 namespace {
 
@@ -19,6 +18,9 @@ Ref tuple_of(const Items&... items) {
 }
 
 void make_names(Names& n) {
+#define ZEN_MAKE_GLOBAL(name) n.name.make_once([] { return intern(#name); });
+    ZEN_GLOBAL_NAMES(ZEN_MAKE_GLOBAL)
+#undef ZEN_MAKE_GLOBAL
 #define ZEN_MAKE(name) n.name.make_once([] { return intern(#name); });
     ZEN_NAMES(ZEN_MAKE)
 #undef ZEN_MAKE
@@ -78,11 +80,7 @@ void init_state(PyObject* builtins) {
         PyErr_SetString(PyExc_SystemError, "the built-in namespace is not a dict");
         raise();
     }
-#if ZEN_DICT_WATCHERS
-    detail::watch_namespace(builtins);
-#endif
     s.builtins.make_once([&] { return Ref::borrow(builtins); });
-    s.builtin_super.make_once([&] { return builtin(builtins, "super"); });
     s.builtin_zip.make_once([&] { return builtin(builtins, "zip"); });
 }
 
@@ -111,21 +109,21 @@ Ref lookup_global_uncached(GlobalCache::Entry& entry, PyObject* globals, PyObjec
     watch_namespace(globals, where);
     const uint64_t generation = g_state.global_cache.generation;
 #else
-    const uint64_t globals_version = version_of(globals);
-    const uint64_t builtins_version = version_of(g_state.builtins.get());
+    const uint64_t version = version_of(globals);
 #endif
-    // Both look-ups hash an exact str: no Python code runs between them and
-    // the store of the (borrowed) value, which the dict it came from holds.
+    // The look-up hashes an exact str: no Python code runs between it and
+    // the store of the (borrowed) value, which the namespace holds.
     PyObject* value = PyDict_GetItemWithError(globals, name);
-    if (!value && !PyErr_Occurred()) value = PyDict_GetItemWithError(g_state.builtins.get(), name);
     if (value) {
 #if ZEN_DICT_WATCHERS
-        entry = GlobalCache::Entry{globals, name, generation, value};
+        entry = GlobalCache::Entry{name, globals, generation, value};
 #else
-        entry = GlobalCache::Entry{globals, name, globals_version, builtins_version, value};
+        entry = GlobalCache::Entry{name, version, value};
 #endif
         return Ref::borrow(value);
     }
+    if (!PyErr_Occurred()) value = PyDict_GetItemWithError(g_state.builtins.get(), name);
+    if (value) return Ref::borrow(value);
     if (PyErr_Occurred()) raise(where);
     raise_name_error(name, where);
 }

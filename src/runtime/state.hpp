@@ -14,10 +14,14 @@
 
 namespace zen {
 
+// Module globals that method bodies read (each has its own look-up cache
+// entry).
+#define ZEN_GLOBAL_NAMES(X) X(is_dark) X(GeometryLabelDraggable) X(plt) X(QtWidgets)
+
 #define ZEN_NAMES(X)                                                                     \
-    /* module globals and imports */                                                    \
-    X(is_dark) X(_SavableFigure) X(GeometryLabelDraggable) X(plt) X(FigureCanvas)        \
-    X(FigureCanvasQTAgg) X(QtWidgets) X(QtCore) X(QtGui) X(mpl) X(_MPLDragWidget)        \
+    /* other module globals and imports */                                              \
+    X(_SavableFigure) X(FigureCanvas) X(FigureCanvasQTAgg) X(QtCore) X(QtGui) X(mpl)     \
+    X(_MPLDragWidget)                                                                    \
     X(GeometryModelFigure) X(ZentropeApplication) X(MPLWidget) X(app) X(widget)          \
     X(Figure) X(pyplot) X(rcParams) X(Signal) X(QSizePolicy) X(Policy) X(Expanding)      \
     /* dunder names */                                                                   \
@@ -52,7 +56,51 @@ namespace zen {
     X(module_fullname, "zentrope.widgets.models.gmodel.mpl")                 \
     X(dunder_main, "__main__")
 
+// Global look-ups that find the name in the module namespace are cached (a
+// name found among the built-ins is looked up again at each use). Before
+// 3.12 an entry is stamped with the version of the namespace dict: every new
+// dict and every change to one takes the next value of one process-wide
+// counter, so a namespace that has the stamped version now is the very dict
+// the value came from, unchanged since. From 3.12 on, where that version is
+// deprecated, a dict watcher on the namespace moves one generation counter
+// on at every change (and when the dict is freed). Either way an entry is
+// valid exactly while its namespace has not changed, and its value
+// (borrowed) is still held by it.
+#if PY_VERSION_HEX >= 0x030C0000
+#define ZEN_DICT_WATCHERS 1
+#else
+#define ZEN_DICT_WATCHERS 0
+#endif
+
+struct GlobalCache {
+    struct Entry {
+        PyObject* name = nullptr;  // compared by identity only
+#if ZEN_DICT_WATCHERS
+        PyObject* globals = nullptr;  // compared by identity only
+        uint64_t generation = 0;
+#else
+        uint64_t version = 0;  // of the namespace; no live dict has version 0
+#endif
+        PyObject* value = nullptr;  // borrowed from the namespace
+    };
+    static constexpr std::size_t kSize = 64;
+    Entry entries[kSize];
+#if ZEN_DICT_WATCHERS
+    uint64_t generation = 1;
+    int watcher = -1;
+#endif
+};
+
+// An interned name that method bodies look up as a module global, with the
+// cache entry of its own.
+struct GlobalName : Immortal {
+    mutable GlobalCache::Entry cached;
+};
+
 struct Names {
+#define ZEN_DECLARE_GLOBAL(n) GlobalName n;
+    ZEN_GLOBAL_NAMES(ZEN_DECLARE_GLOBAL)
+#undef ZEN_DECLARE_GLOBAL
 #define ZEN_DECLARE(n) Immortal n;
     ZEN_NAMES(ZEN_DECLARE)
 #undef ZEN_DECLARE
@@ -78,44 +126,10 @@ struct Constants {
     Immortal from_Figure, from_ZentropeApplication, from_MPLWidget;
 };
 
-// Global look-ups are cached. Before 3.12 an entry is stamped with the
-// versions of the two dicts: a dict's version changes with every change to
-// it and is unique across dicts. From 3.12 on, where that version is
-// deprecated, a dict watcher on both namespaces moves one generation counter
-// on at every change (and when a dict is freed). Either way an entry is valid
-// exactly while neither namespace has changed, and its value (borrowed) is
-// still held by the dict it came from.
-#if PY_VERSION_HEX >= 0x030C0000
-#define ZEN_DICT_WATCHERS 1
-#else
-#define ZEN_DICT_WATCHERS 0
-#endif
-
-struct GlobalCache {
-    struct Entry {
-        PyObject* globals = nullptr;  // compared by identity only
-        PyObject* name = nullptr;     // compared by identity only
-#if ZEN_DICT_WATCHERS
-        uint64_t generation = 0;
-#else
-        uint64_t globals_version = 0;
-        uint64_t builtins_version = 0;
-#endif
-        PyObject* value = nullptr;  // borrowed from the dict it was found in
-    };
-    static constexpr std::size_t kSize = 64;
-    Entry entries[kSize];
-#if ZEN_DICT_WATCHERS
-    uint64_t generation = 1;
-    int watcher = -1;
-#endif
-};
-
 struct State {
     Names names;
     Constants consts;
     Immortal builtins;  // the built-in namespace (a dict)
-    Immortal builtin_super;
     Immortal builtin_zip;
     Immortal function_type;  // the native method type
 
@@ -127,14 +141,17 @@ struct State {
 
     GlobalCache global_cache;
 
-    // Depth of nested native method calls on this thread.
-    static thread_local int native_depth;
+    // Native method calls under way, on all threads together: an upper
+    // bound of each thread's own nesting. Changed only with the GIL held
+    // (the module runs in one interpreter), so a plain int: a per-thread
+    // counter would cost a TLS look-up on every call.
+    int native_depth = 0;
 };
 
 // The state; its members are valid after init_state() has succeeded once.
 // A plain global: trivially destructible, so nothing runs at process exit.
 extern State g_state;
-inline State& state() noexcept { return g_state; }
+constexpr State& state() noexcept { return g_state; }
 
 // Makes what is not made yet of names, constants and built-ins.
 void init_state(PyObject* builtins);
@@ -143,14 +160,13 @@ namespace detail {
 #if ZEN_DICT_WATCHERS
 // Starts watching a namespace dict (idempotent).
 void watch_namespace(PyObject* dict, Loc where = Loc::current());
-inline bool entry_current(const GlobalCache::Entry& entry, PyObject*) {
-    return entry.generation == g_state.global_cache.generation;
+inline bool entry_current(const GlobalCache::Entry& entry, PyObject* globals) {
+    return entry.globals == globals && entry.generation == g_state.global_cache.generation;
 }
 #else
 inline uint64_t version_of(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
 inline bool entry_current(const GlobalCache::Entry& entry, PyObject* globals) {
-    return entry.globals_version == version_of(globals) &&
-           entry.builtins_version == version_of(g_state.builtins.get());
+    return entry.version == version_of(globals);
 }
 #endif
 
@@ -162,9 +178,14 @@ Ref lookup_global_uncached(GlobalCache::Entry& entry, PyObject* globals, PyObjec
 inline Ref lookup_global(PyObject* globals, PyObject* name, Loc where = Loc::current()) {
     GlobalCache::Entry& entry =
         g_state.global_cache.entries[(reinterpret_cast<std::uintptr_t>(name) >> 4) % GlobalCache::kSize];
-    if (entry.name == name && entry.globals == globals && detail::entry_current(entry, globals))
-        return Ref::borrow(entry.value);
+    if (entry.name == name && detail::entry_current(entry, globals)) return Ref::new_ref(entry.value);
     return detail::lookup_global_uncached(entry, globals, name, where);
+}
+
+// The same for a name with a cache entry of its own.
+inline Ref lookup_global(PyObject* globals, const GlobalName& name, Loc where = Loc::current()) {
+    if (detail::entry_current(name.cached, globals)) return Ref::new_ref(name.cached.value);
+    return detail::lookup_global_uncached(name.cached, globals, name, where);
 }
 
 // `from <module> import <name>` for an already imported module object: the

@@ -7,8 +7,8 @@ namespace zen {
 
 namespace {
 
-const Names& N = state().names;
-const Constants& C = state().consts;
+constinit const Names& N = state().names;
+constinit const Constants& C = state().consts;
 
 // def __init__(self, parent=None, geom_only=False)
 void init(const Frame& f) {
@@ -52,7 +52,7 @@ void init(const Frame& f) {
     }
     // super().__init__(self.fig)
     {
-        Method base_init = method(f.super_(), N.__init__);
+        Method base_init = f.super_method(N.__init__);
         call(base_init, {getattr(self, N.fig)});
     }
     // self.setParent(parent)
@@ -60,7 +60,7 @@ void init(const Frame& f) {
     // super().setSizePolicy(QtWidgets.QSizePolicy.Policy.Expanding,
     //                       QtWidgets.QSizePolicy.Policy.Expanding)
     {
-        Method set_size_policy = method(f.super_(), N.setSizePolicy);
+        Method set_size_policy = f.super_method(N.setSizePolicy);
         auto expanding = [&] {
             Ref policy = getattr(getattr(f.global(N.QtWidgets), N.QSizePolicy), N.Policy);
             return getattr(policy, N.Expanding);
@@ -70,7 +70,7 @@ void init(const Frame& f) {
         call(set_size_policy, {horizontal, vertical});
     }
     // super().updateGeometry()
-    call_method(f.super_(), N.updateGeometry);
+    call(f.super_method(N.updateGeometry));
     // self.setAcceptDrops(True)
     call_method(self, N.setAcceptDrops, {Py_True});
     // self.draw()
@@ -92,7 +92,7 @@ void drag_enter_event(const Frame& f) {
         // Files: exactly one, ending in ".csv" in any letter case.
         Ref urls = call_method(call_method(e, N.mimeData), N.urls);
         if (len(urls) == 1) {
-            Ref fpath = call_method(getitem(urls, C.int_0), N.toLocalFile);
+            Ref fpath = call_method(getitem(urls, C.int_0, 0), N.toLocalFile);
             if (truth(call_method(call_method(fpath, N.lower), N.endswith, {C.str_csv}))) accept = true;
         }
     }
@@ -109,7 +109,7 @@ void draw(const Frame& f) {
     PyObject* self = f.self();
     call_method(getattr(self, N.ax), N.relim);
     call_method(getattr(self, N.ax), N.autoscale_view);
-    call_method(f.super_(), N.draw);
+    call(f.super_method(N.draw));
 }
 
 // def set_bgcolor(self, c)

@@ -7,8 +7,8 @@ namespace zen {
 
 namespace {
 
-const Names& N = state().names;
-const Constants& C = state().consts;
+constinit const Names& N = state().names;
+constinit const Constants& C = state().consts;
 
 // for a in entry: a.remove()
 void remove_artists(Borrowed entry) {
@@ -20,7 +20,7 @@ void remove_artists(Borrowed entry) {
 void init(const Frame& f) {
     PyObject* self = f.self();
     // super().__init__(parent, geom_only=geom_only); gcontrols is not used.
-    Method base_init = method(f.super_(), N.__init__);
+    Method base_init = f.super_method(N.__init__);
     call(base_init, {f.arg(1), f.arg(3)}, C.kw_geom_only);
     // self.artists = []
     setattr(self, N.artists, new_list());
@@ -35,7 +35,7 @@ void add_element(const Frame& f) {
     Method plot = method(f.arg(1), N.plot);
     Ref h = call(plot, {getattr(self, N.ax), C.str_grey}, C.kw_color);
     // self.artists.append(h)
-    call_method(getattr(self, N.artists), N.append, {h});
+    call_append(getattr(self, N.artists), N.append, h);
     // self.set_selection(-1)
     call_method(self, N.set_selection, {C.int_minus_1});
 }
@@ -67,7 +67,7 @@ void drop_event(const Frame& f) {
         call_method(getattr(self, N.geom_dropped), N.emit, {name, isgeom});
     } else if (truth(call_method(call_method(e, N.mimeData), N.hasUrls))) {
         Ref urls = call_method(call_method(e, N.mimeData), N.urls);
-        Ref fpath = call_method(getitem(urls, C.int_0), N.toLocalFile);
+        Ref fpath = call_method(getitem(urls, C.int_0, 0), N.toLocalFile);
         call_method(getattr(self, N.csv_dropped), N.emit, {fpath});
     }
     // self.ax.set_facecolor(self._axcolor0); self.draw()
@@ -95,7 +95,7 @@ void set_artist_value(const Frame& f) {
     PyObject* y = f.arg(2);
     if (compare_int(getattr(y, N.ndim), C.int_1, 1, Py_EQ)) {
         // self.artists[ind][0].set_ydata(y)
-        Ref first = getitem(getitem(getattr(self, N.artists), ind), C.int_0);
+        Ref first = getitem(getitem(getattr(self, N.artists), ind), C.int_0, 0);
         call_method(first, N.set_ydata, {y});
     } else {
         // for aa, yy in zip(self.artists[ind], y): aa.set_ydata(yy)
@@ -116,8 +116,7 @@ void set_selection(const Frame& f) {
     Iteration entries(getattr(self, N.artists));
     for (Ref a; entries.next(a);) {
         // plt.setp(a, color="0.7", lw=1, zorder=0)
-        Method setp = method(f.global(N.plt), N.setp);
-        call(setp, {a, C.str_grey, C.int_1, C.int_0}, C.kw_style);
+        call_method(f.global(N.plt), N.setp, {a, C.str_grey, C.int_1, C.int_0}, C.kw_style);
     }
     // plt.setp(self.artists[i], color="orange", lw=2, zorder=1)
     Method setp = method(f.global(N.plt), N.setp);

@@ -22,7 +22,7 @@ def _message() -> str:
                 f"(python{version} -m pip install ., or bash scripts/setup.sh {version})")
     return (f"{__name__} is not built: the zentrope package at {package} has no native "
             f"module (a source tree?); install the package (pip install ., or bash "
-            f"scripts/setup.sh) and import it from outside the source tree")
+            f"scripts/setup.sh) and import that")
 
 
 raise ModuleNotFoundError(_message(), name=__name__, path=__file__)

@@ -40,6 +40,15 @@ def has_display(environ: Mapping[str, str] = os.environ) -> bool:
     return bool(environ.get("DISPLAY") or environ.get("WAYLAND_DISPLAY"))
 
 
+def screenshot_target(requested: str | None, default: str) -> str | None:
+    """Where the picture goes: `requested`, or `default` when there is no display,
+    in which case Qt's offscreen platform is chosen too (unless one is set)."""
+    if has_display():
+        return requested
+    os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
+    return default if requested is None else requested
+
+
 def extension_path() -> str:
     spec = importlib.util.find_spec(MODULE)
     # Without a build for this interpreter the spec found is the plain-Python
@@ -72,11 +81,7 @@ def main(argv: Sequence[str] | None = None) -> int:
                         help="save the shown window into this PNG file and exit")
     args = parser.parse_args(argv)
 
-    screenshot = args.screenshot
-    if not has_display():
-        os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
-        if screenshot is None:
-            screenshot = DEFAULT_SCREENSHOT
+    screenshot = screenshot_target(args.screenshot, DEFAULT_SCREENSHOT)
     if screenshot is not None:
         screenshot = os.path.abspath(screenshot)
         if os.path.exists(screenshot):

@@ -11,7 +11,7 @@ import signal
 import socket
 import sys
 
-from zentrope.devblock import has_display
+from zentrope.devblock import screenshot_target
 
 DEFAULT_SCREENSHOT = os.path.join("out", "demo.png")
 #: exit status after Ctrl+C (128 + SIGINT, as a shell reports it)
@@ -102,11 +102,7 @@ class QuitOnInterrupt:
 
 def main(argv=None):
     args = parse_args(argv)
-    screenshot = args.screenshot
-    if not has_display():
-        os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
-        if screenshot is None:
-            screenshot = DEFAULT_SCREENSHOT
+    screenshot = screenshot_target(args.screenshot, DEFAULT_SCREENSHOT)
     with QuitOnInterrupt() as interrupt:
         status = _run(args.state_file, screenshot, interrupt)
     return EXIT_INTERRUPTED if interrupt.received else status
