@@ -219,3 +219,15 @@ LINES = ("call", 0, "add_element", [("elem", ("lines", 2, "list"), None)], ())
     ("idx", 0, "__index__", ("rebind", "plt", ("plt", None)))], ())])
 def test_native_module_behaves_as_its_python_twin(worker, steps):
     worker.run(steps)
+
+
+@pytest.mark.parametrize("sig,says", [(signal.SIGSEGV, "child killed by SIGSEGV"),
+                                      (signal.SIGSTOP, r"no answer within 2 s \(hang\)")])
+def test_a_child_that_dies_or_hangs_fails_the_sequence_and_is_replaced(worker, monkeypatch, sig,
+                                                                        says):
+    monkeypatch.setattr(sys.modules[__name__], "STEP_TIMEOUT", 2.0)
+    worker.run([FIGURE])
+    os.kill(worker.proc.pid, sig)
+    with pytest.raises(AssertionError, match=says):
+        worker.run([FIGURE])
+    worker.run([FIGURE, LINES])
