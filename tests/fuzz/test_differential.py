@@ -20,6 +20,8 @@ from hypothesis import HealthCheck, example, given, settings, strategies as st
 
 WORKER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "worker.py")
 SOAK = os.environ.get("ZENTROPE_FUZZ_EXAMPLES")
+# CI: a fixed set that takes about a minute in each leg (sequences run about 3x slower there)
+EXAMPLES = int(SOAK or (150 if "libasan" in os.environ.get("LD_PRELOAD", "") else 400))
 STEP_TIMEOUT = float(os.environ.get("ZENTROPE_FUZZ_STEP_TIMEOUT", "120"))
 SEQUENCES_PER_WORKER = 300  # a fresh child now and then bounds what one process accumulates
 METHODS = ("add_element", "remove_element", "set_selection", "set_artist_value", "clear", "draw",
@@ -204,7 +206,7 @@ FIGURE = ("new", "figure", ("lit", None), ("lit", False), (), None)
 LINES = ("call", 0, "add_element", [("elem", ("lines", 2, "list"), None)], ())
 
 
-@settings(max_examples=int(SOAK or 300), deadline=None, derandomize=not SOAK,
+@settings(max_examples=EXAMPLES, deadline=None, derandomize=not SOAK,
           suppress_health_check=list(HealthCheck))
 @given(steps=sequences)
 @example(steps=[("new", "figure", ("lit", None), ("lit", False), ("ax",), None)]  # computed ax: new
@@ -217,3 +219,15 @@ LINES = ("call", 0, "add_element", [("elem", ("lines", 2, "list"), None)], ())
     ("idx", 0, "__index__", ("rebind", "plt", ("plt", None)))], ())])
 def test_native_module_behaves_as_its_python_twin(worker, steps):
     worker.run(steps)
+
+
+@pytest.mark.parametrize("sig,says", [(signal.SIGSEGV, "child killed by SIGSEGV"),
+                                      (signal.SIGSTOP, r"no answer within 2 s \(hang\)")])
+def test_a_child_that_dies_or_hangs_fails_the_sequence_and_is_replaced(worker, monkeypatch, sig,
+                                                                        says):
+    monkeypatch.setattr(sys.modules[__name__], "STEP_TIMEOUT", 2.0)
+    worker.run([FIGURE])
+    os.kill(worker.proc.pid, sig)
+    with pytest.raises(AssertionError, match=says):
+        worker.run([FIGURE])
+    worker.run([FIGURE, LINES])

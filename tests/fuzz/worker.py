@@ -11,7 +11,6 @@ every hostile object is built anew in each world, and its side effects reach
 only its own world.
 """
 import enum
-import gc
 import itertools
 import os
 import re
@@ -211,7 +210,7 @@ class Element(Hostile):
         return {"list": list, "tuple": tuple, "gen": lambda ls: (ln for ln in ls)}[shape](lines)
 
 
-class Event(Hostile):  # a duck-typed drag event, its mime data and its URLs
+class Drag(Hostile):  # a duck-typed drag event, its mime data and its URLs, all of this class
     def mimeData(self):
         self._note("mimeData")
         return self.mime
@@ -219,8 +218,6 @@ class Event(Hostile):  # a duck-typed drag event, its mime data and its URLs
     def accept(self):
         self._note("accept")
 
-
-class Mime(Hostile):
     def parent(self):
         self._note("parent")
         return self.source
@@ -233,8 +230,6 @@ class Mime(Hostile):
         self._note("urls")
         return list(self.urls)
 
-
-class Url(Hostile):
     def toLocalFile(self):
         self._note("toLocalFile")
         return self.path
@@ -304,7 +299,6 @@ class World:
         ns.update(self.saved)
         self.widgets, self.qt, self.keep, self.log = [], [], [], []
         self.counter, self.target, self.dispatching = itertools.count(), None, False
-        gc.collect()
 
     def tag(self, kind):
         return f"{kind}{next(self.counter)}"
@@ -503,9 +497,9 @@ class World:
     def deliver(self, w, src, kind, source, urls, extra):
         if src == "fake":
             trig = Trigger(self, *extra)
-            ev = Event(self, "event", trig, mime=Mime(self, "mime", trig, source=self.make(source),
-                                                       urls=[Url(self, "url", trig, path=p)
-                                                             for p in urls]))
+            mime = Drag(self, "mime", trig, source=self.make(source),
+                        urls=[Drag(self, "url", trig, path=p) for p in urls])
+            ev = Drag(self, "event", trig, mime=mime)
             return getattr(w, HANDLERS[kind])(ev)
         if kind == "leave":
             ev = QtGui.QDragLeaveEvent()
