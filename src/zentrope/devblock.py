@@ -51,7 +51,7 @@ def screenshot_target(requested: str | None, default: str) -> str | None:
 
 def extension_path() -> str:
     spec = importlib.util.find_spec(MODULE)
-    # Without a build for this interpreter the spec found is the plain-Python
+    # Without a build for this interpreter the module found is the plain-Python
     # stand-in beside where the extension would be.
     if (spec is None or not spec.origin or not os.path.isfile(spec.origin)
             or not spec.origin.endswith(tuple(importlib.machinery.EXTENSION_SUFFIXES))):
