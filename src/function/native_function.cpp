@@ -134,6 +134,17 @@ inline PyObject* run(NativeFunction* f, PyObject* const* frame_args) noexcept {
     // covers all threads, so it is never below the nesting of this one.
     int& depth = state().native_depth;
     const bool counted = ++depth > kFreeDepth;
+#if PY_VERSION_HEX >= 0x030C0000
+    // From 3.12 on Py_EnterRecursiveCall counts against the C recursion
+    // limit, many times deeper than Python's: a cycle of native calls must
+    // stop where the same cycle of Python functions would, well inside any
+    // thread's stack.
+    if (counted && depth > Py_GetRecursionLimit()) [[unlikely]] {
+        --depth;
+        PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while calling a native method");
+        return nullptr;
+    }
+#endif
     if (counted && Py_EnterRecursiveCall(" while calling a native method")) {
         --depth;
         return nullptr;

@@ -101,11 +101,19 @@ def describe(x, depth=0):
     return f"<{type(x).__qualname__}>"
 
 
+# From 3.12 the specialising interpreter calls a property's getter straight from the
+# attribute read, without the .name/.obj its generic path adds to an AttributeError the
+# getter raises: for those the twin's answer depends on how warm its code is.
+GETTER_CONTEXT_VARIES = sys.version_info >= (3, 12)
+
+
 def outcome_of(exc):
     out = (type(exc).__qualname__, norm(str(exc)))
-    if isinstance(exc, (NameError, AttributeError)):
+    context = not (GETTER_CONTEXT_VARIES and isinstance(exc, AttributeError)
+                   and "has no attribute" not in str(exc))
+    if isinstance(exc, (NameError, AttributeError)) and context:
         out += (("name", getattr(exc, "name", "<unset>")),)
-    if isinstance(exc, AttributeError):
+    if isinstance(exc, AttributeError) and context:
         out += (("obj", describe(getattr(exc, "obj", "<unset>"))),)
     return ("raised",) + out
 
