@@ -381,8 +381,8 @@ class World:
                     except RuntimeError:  # Qt object never made
                         pass
 
-    # values: ("raise", error) | ("lit", x) | ("np", dtype, x) | ("slice", a, b) | ("obj",) | ("idx", k, on, act)
-    #   | ("truth", value, act) | ("eq", result, act) | ("arr", shape, fill) | ("rows", ndim, n, act)
+    # values: ("raise", error) | ("lit", x) | ("np", dtype, x) | ("slice", a, b) | ("obj",)
+    #   | ("idx", k, on, act) | ("truth", value, act) | ("eq", result, act) | ("arr", shape, fill) | ("rows", ndim, n, act)
     #   | ("elem", returns, act) | ("widget", k) | ("attr", k, name) | ("qwidget", dark) | ("qobject",)
     #   | ("label", name, isgeom) | ("plt", act) | ("fn", value) | ("cls", name)
     def make(self, v):
@@ -567,6 +567,7 @@ def main():
             break
         if msg[0] == "reset":
             for world in worlds:
+                print(f"[{world.name}] disposing", file=sys.stderr, flush=True)
                 world.reset()
             tx.send("ok")
         else:
