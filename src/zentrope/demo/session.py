@@ -26,7 +26,10 @@ def send_drag(target, mime):
     pos = target.rect().center()
     action = Qt.DropAction.CopyAction
     buttons, modifiers = Qt.MouseButton.LeftButton, Qt.KeyboardModifier.NoModifier
-    enter = QtGui.QDragEnterEvent(pos, action, mime, buttons, modifiers)
+    try:  # PySide6 6.12 takes a QPointF and deprecates the QPoint form, which 6.5 alone has
+        enter = QtGui.QDragEnterEvent(QtCore.QPointF(pos), action, mime, buttons, modifiers)
+    except TypeError:
+        enter = QtGui.QDragEnterEvent(pos, action, mime, buttons, modifiers)
     QtWidgets.QApplication.sendEvent(target, enter)
     if not enter.isAccepted():
         QtWidgets.QApplication.sendEvent(target, QtGui.QDragLeaveEvent())
