@@ -381,8 +381,8 @@ class World:
                     except RuntimeError:  # Qt object never made
                         pass
 
-    # values: ("raise", error) | ("lit", x) | ("np", dtype, x) | ("slice", a, b) | ("obj",) | ("idx", k, on, act)
-    #   | ("truth", value, act) | ("eq", result, act) | ("arr", shape, fill) | ("rows", ndim, n, act)
+    # values: ("raise", error) | ("lit", x) | ("np", dtype, x) | ("slice", a, b) | ("obj",)
+    #   | ("idx", k, on, act) | ("truth", value, act) | ("eq", result, act) | ("arr", shape, fill) | ("rows", ndim, n, act)
     #   | ("elem", returns, act) | ("widget", k) | ("attr", k, name) | ("qwidget", dark) | ("qobject",)
     #   | ("label", name, isgeom) | ("plt", act) | ("fn", value) | ("cls", name)
     def make(self, v):
@@ -511,10 +511,15 @@ class World:
                 mime.setUrls([QtCore.QUrl(u) if "://" in u else QtCore.QUrl.fromLocalFile(u)
                               for u in urls])
             self.keep.append(mime)
-            cls = QtGui.QDragEnterEvent if kind == "enter" else QtGui.QDropEvent
-            pos = QtCore.QPoint(10, 10) if kind == "enter" else QtCore.QPointF(10, 10)
-            ev = cls(pos, Qt.DropAction.CopyAction, mime, Qt.MouseButton.LeftButton,
-                     Qt.KeyboardModifier.NoModifier)
+            args = (Qt.DropAction.CopyAction, mime, Qt.MouseButton.LeftButton,
+                    Qt.KeyboardModifier.NoModifier)
+            if kind == "drop":
+                ev = QtGui.QDropEvent(QtCore.QPointF(10, 10), *args)
+            else:
+                try:  # PySide6 6.12 takes a QPointF and deprecates the QPoint that 6.5 alone takes
+                    ev = QtGui.QDragEnterEvent(QtCore.QPointF(10, 10), *args)
+                except TypeError:
+                    ev = QtGui.QDragEnterEvent(QtCore.QPoint(10, 10), *args)
         self.keep.append(ev)
         self.dispatching = extra != "direct"
         try:
@@ -567,6 +572,7 @@ def main():
             break
         if msg[0] == "reset":
             for world in worlds:
+                print(f"[{world.name}] disposing", file=sys.stderr, flush=True)
                 world.reset()
             tx.send("ok")
         else:
