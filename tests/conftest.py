@@ -7,6 +7,8 @@ os.environ.setdefault("QT_API", "pyside6")
 
 import contextlib  # noqa: E402
 import importlib  # noqa: E402
+import subprocess  # noqa: E402
+import sys  # noqa: E402
 from types import SimpleNamespace  # noqa: E402
 
 import numpy as np  # noqa: E402
@@ -21,32 +23,14 @@ def raises(exc):  # pytest.raises(exc), or nothing expected when exc is None
     return pytest.raises(exc) if exc else contextlib.nullcontext()
 
 
-@contextlib.contextmanager
-def global_removed(mod, name):
-    """Take a module global away, then put the namespace back in its binding order."""
-    ns = vars(mod)
-    saved = dict(ns)
-    del ns[name]
-    try:
-        yield saved[name]
-    finally:
-        ns.clear()
-        ns.update(saved)
-
-
-def python_twin(native):
-    """A def-function with the native method's signature and qualified name, whose body
-    reports the arguments it was bound to (as a LookupError)."""
-    params = [p.split("=")[0] for p in native.__doc__[native.__doc__.index("(") + 1:-1].split(", ")]
-    ndefaults = len(native.__defaults__ or ())
-    src = "def f({}):\n    raise LookupError(({}))".format(
-        ", ".join(p + ("=object()" if k >= len(params) - ndefaults else "")
-                  for k, p in enumerate(params)),
-        "".join(p + ", " for p in params))
-    ns = {}
-    exec(src, ns)
-    ns["f"].__qualname__ = native.__qualname__
-    return ns["f"]
+def run_child(code):
+    """Runs code in a fresh interpreter with the debug allocator (a read of freed memory then
+    misbehaves at once; a sanitizer run keeps its own); it must exit cleanly. Its output."""
+    env = {"PYTHONMALLOC": "malloc_debug", **os.environ}
+    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=env,
+                          timeout=120, cwd="/")
+    assert proc.returncode == 0, f"exit {proc.returncode}\n{proc.stdout}\n{proc.stderr[-3000:]}"
+    return proc.stdout
 
 
 @pytest.fixture(scope="session")
@@ -103,19 +87,14 @@ def renders():  # renders(w) counts the renders of w's figure from now on, in .c
         del fig.draw
 
 
-def axes_centre_rgba(w):  # RGBA bytes of the last render at the centre of the axes
+def shows(w, colour, where=None, tol=2):
+    """Whether w's last render shows colour at the centre of the axes (or at pixel where)."""
     buf = np.asarray(w.buffer_rgba())
-    x0, y0, aw, ah = w.ax.get_position().bounds
-    row, col = int((1 - (y0 + ah / 2)) * buf.shape[0]), int((x0 + aw / 2) * buf.shape[1])
-    return tuple(int(v) for v in buf[row, col])
-
-
-def rgba_bytes(colour):
-    return tuple(int(round(v * 255)) for v in to_rgba(colour))
-
-
-def same_pixel(a, b, tol=2):
-    return all(abs(x - y) <= tol for x, y in zip(a, b))
+    if where is None:
+        x0, y0, aw, ah = w.ax.get_position().bounds
+        where = int((1 - (y0 + ah / 2)) * buf.shape[0]), int((x0 + aw / 2) * buf.shape[1])
+    want = [round(v * 255) for v in to_rgba(colour)]
+    return all(abs(int(x) - y) <= tol for x, y in zip(buf[where], want))
 
 
 class _Logged:  # logs each method call as (name, args, kwargs); unknown ones as tag + name

@@ -5,8 +5,7 @@ from matplotlib.backends.backend_qtagg import FigureCanvasQTAgg
 from matplotlib.colors import to_rgba
 from PySide6 import QtGui, QtWidgets
 
-from conftest import (FakeEvent, axes_centre_rgba, make_mime, raises, rgba_bytes, same_pixel,
-                      send_drag_enter)
+from conftest import FakeEvent, make_mime, raises, send_drag_enter, shows
 
 RESTING, DARK, LIGHT = (0.9, 0.9, 0.9), (0.3, 0.3, 0.3), (0.7, 0.7, 0.7)
 ATTRS = ["fig", "geom_only", "ax", "_axcolor0", "_axcolor1"]
@@ -36,7 +35,7 @@ def test_construction(mod, make_canvas, monkeypatch, with_parent, dark, highligh
     # the highlight follows the truth of is_dark's result
     assert (w._axcolor0, w._axcolor1) == (RESTING, highlight) and type(w._axcolor1) is tuple
     assert w.ax.get_facecolor() == to_rgba(RESTING)
-    assert same_pixel(axes_centre_rgba(w), rgba_bytes(RESTING))  # drawn once already
+    assert shows(w, RESTING)  # drawn once already
 
 
 def test_draw_keeps_the_x_range_and_fits_y_to_the_data(canvas, renders):
@@ -68,8 +67,8 @@ def test_colour_operations_recolour_only_their_parts_and_do_not_draw(canvas, ren
     assert to_rgba(w.ax.yaxis.label.get_color()) == to_rgba("green")
     assert w.ax.get_facecolor() == to_rgba(RESTING) and (w._axcolor0, w._axcolor1) == plot_area
     w.draw()
-    assert same_pixel(tuple(np.asarray(w.buffer_rgba())[3, 3]), rgba_bytes(c))
-    assert same_pixel(axes_centre_rgba(w), rgba_bytes(RESTING))
+    assert shows(w, c, where=(3, 3))
+    assert shows(w, RESTING)
 
 
 X = np.array([1, 2])  # has no truth value: a truth test of it raises ValueError
@@ -158,9 +157,9 @@ def test_real_qt_drag_events_reach_the_handlers(make_canvas, fake_is_dark, rende
     source = None if isgeom is None else label("beam", isgeom)
     ev = send_drag_enter(w, make_mime(source, paths, urls))
     assert ev.isAccepted() is accepted and counter.count == accepted
-    assert same_pixel(axes_centre_rgba(w), rgba_bytes(w._axcolor1 if accepted else RESTING))
+    assert shows(w, w._axcolor1 if accepted else RESTING)
     w._axcolor0 = (0.5, 0.1, 0.1)  # read at each use
     QtWidgets.QApplication.sendEvent(w, QtGui.QDragLeaveEvent())
     left = accepted or qt_leaves_after_refusal
     assert counter.count == accepted + left
-    assert same_pixel(axes_centre_rgba(w), rgba_bytes(w._axcolor0 if left else RESTING))
+    assert shows(w, w._axcolor0 if left else RESTING)

@@ -3,8 +3,7 @@ import pytest
 from matplotlib.colors import to_rgba
 from PySide6 import QtCore, QtGui, QtWidgets
 
-from conftest import (FakeEvent, axes_centre_rgba, make_mime, rgba_bytes, same_pixel,
-                      send_drag_enter)
+from conftest import FakeEvent, make_mime, send_drag_enter, shows
 
 Qt = QtCore.Qt
 
@@ -42,7 +41,7 @@ def test_real_drop_emits_at_most_one_signal_then_rests(figure, label, lab, geom_
     # slots run while the highlight is still on
     assert got == ([] if emitted is None else [emitted + (to_rgba(fig._axcolor1),)])
     assert fig.ax.get_facecolor() == to_rgba(fig._axcolor0)
-    assert same_pixel(axes_centre_rgba(fig), rgba_bytes(fig._axcolor0))
+    assert shows(fig, fig._axcolor0)
     # the handler neither accepts nor changes the drop action
     assert not ev.isAccepted() and ev.dropAction() == Qt.DropAction.CopyAction
 

@@ -1,12 +1,10 @@
 """Method objects; import effects, guards, failures and the developer block (fresh interpreters)."""
-import subprocess
-import sys
 import textwrap
 import types
 
 import pytest
 
-from conftest import MODNAME
+from conftest import MODNAME, run_child
 
 GLOBALS = ["is_dark", "_SavableFigure", "GeometryLabelDraggable", "plt", "FigureCanvas",
            "QtWidgets", "QtCore", "QtGui", "mpl", "_MPLDragWidget", "GeometryModelFigure"]
@@ -58,9 +56,7 @@ def fails(exc_type, text):
 
 
 def run(body):  # runs body after PRELUDE in a fresh interpreter; it must finish cleanly
-    proc = subprocess.run([sys.executable, "-c", PRELUDE + textwrap.dedent(body) + "\nprint('OK')"],
-                          capture_output=True, text=True, timeout=120, cwd="/")
-    assert proc.returncode == 0 and proc.stdout.rstrip().endswith("OK"), proc.stdout + proc.stderr
+    assert run_child(PRELUDE + textwrap.dedent(body) + "\nprint('OK')").endswith("OK\n")
 
 
 def test_import_binds_globals_in_order_sets_rcparams_once_and_is_final():
