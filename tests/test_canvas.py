@@ -3,9 +3,9 @@ import numpy as np
 import pytest
 from matplotlib.backends.backend_qtagg import FigureCanvasQTAgg
 from matplotlib.colors import to_rgba
-from PySide6 import QtGui, QtWidgets
+from PySide6 import QtWidgets
 
-from conftest import FakeEvent, make_mime, raises, send_drag_enter, shows
+from conftest import FakeEvent, raises, shows
 
 RESTING, DARK, LIGHT = (0.9, 0.9, 0.9), (0.3, 0.3, 0.3), (0.7, 0.7, 0.7)
 ATTRS = ["fig", "geom_only", "ax", "_axcolor0", "_axcolor1"]
@@ -113,29 +113,3 @@ def test_drag_enter_decision(make_canvas, renders, label, kind, geom_only, isgeo
     assert at_accept == [(to_rgba(RESTING), 0)] * accepted
     assert w.ax.get_facecolor() == to_rgba(w._axcolor1 if accepted else RESTING)
     assert counter.count == accepted
-
-
-# label source (isgeom) or none, geom_only, local paths, other URLs, dark style, accepted
-QT_ROWS = [
-    (True, True, [], [], True, True),
-    (False, True, ["/d/a.csv"], [], False, False),
-    (None, True, ["/d/A.Csv"], [], True, True),
-    (None, False, ["/d/a.csv", "/d/b.csv"], [], False, False),
-    (None, False, [], ["https://example.org/data.csv"], False, False),
-]
-
-
-@pytest.mark.parametrize("isgeom,geom_only,paths,urls,dark,accepted", QT_ROWS)
-def test_real_qt_drag_events_reach_the_handlers(make_canvas, fake_is_dark, renders, label,
-                                                isgeom, geom_only, paths, urls, dark, accepted):
-    fake_is_dark.result = dark
-    w = make_canvas(None, geom_only)
-    counter = renders(w)
-    source = None if isgeom is None else label("beam", isgeom)
-    ev = send_drag_enter(w, make_mime(source, paths, urls))
-    assert ev.isAccepted() is accepted and counter.count == accepted
-    assert shows(w, w._axcolor1 if accepted else RESTING)
-    if accepted:  # (whether Qt delivers a leave after a refused enter depends on its version)
-        w._axcolor0 = (0.5, 0.1, 0.1)  # read at each use
-        QtWidgets.QApplication.sendEvent(w, QtGui.QDragLeaveEvent())
-        assert counter.count == 2 and shows(w, w._axcolor0)

@@ -63,13 +63,3 @@ def test_duck_typed_drop_events(figure, label, source, urls, emitted):
     assert all(a == () and k == {} for _, a, k in ev.log)
     assert [g[:2] for g in got] == emitted
     assert draws == [to_rgba(fig._axcolor0)]  # one draw, after the resting colour is set
-
-
-@pytest.mark.parametrize("from_label", [True, False], ids=["label", "file"])
-def test_a_failing_emit_leaves_the_highlight_and_draws_nothing(figure, label, from_label):
-    fig, _ = figure()
-    fig.geom_dropped = fig.csv_dropped = type("Signal", (), {"emit": lambda self, *a: 1 / 0})()
-    fig.draw = None  # a draw would raise TypeError instead
-    with pytest.raises(ZeroDivisionError):
-        fig.dropEvent(FakeEvent(label() if from_label else None, ["/d/a.csv"]))
-    assert fig.ax.get_facecolor() == to_rgba(fig._axcolor1)
