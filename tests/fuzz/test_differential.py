@@ -54,7 +54,10 @@ class Worker:  # the child interpreter, whose stdin is a socket to us
             self.stop()
             self.conn, theirs = multiprocessing.Pipe()
             with theirs:  # the child's end, its stdin
-                self.proc = subprocess.Popen([sys.executable, WORKER], stdin=theirs.fileno(), stderr=self.err)
+                # the debug allocator makes a read of freed memory misbehave at once (a sanitizer
+                # run keeps its own allocator)
+                self.proc = subprocess.Popen([sys.executable, WORKER], stdin=theirs.fileno(), stderr=self.err,
+                                             env={"PYTHONMALLOC": "malloc_debug", **os.environ})
         self.runs += 1
         self.mark = self.err.seek(0, 2)
         done, failure = 0, None
@@ -100,7 +103,8 @@ GLOBAL_VALUES = {"plt": seq("plt", None) | seq("obj") | lit(None), "QtWidgets": 
                  "GeometryLabelDraggable": seq("cls", ["QObject", "QLabel", "label", "tuple"]) | lit(5)}
 globals_ = st.sampled_from(sorted(GLOBAL_VALUES))
 attrs = ["artists", "ax", "fig"]
-attr_values = lit(None, [], [[]], 5) | seq("obj") | seq("attr", ref, ["ax", "fig"])
+listed = st.lists(seq("listed") | seq("listed", seq("obj")), max_size=2).map(lambda e: ("listed", *e))
+attr_values = lit(None, [], [[]], 5) | seq("obj") | seq("attr", ref, ["ax", "fig"]) | listed
 acts = st.one_of(  # what hooks do while a method runs (one level: their arguments are plain)
     raises, seq("clear", ref), seq("remove", ref, small, small), seq("select", ref, small), seq("draw", ref),
     globals_.flatmap(lambda g: seq("rebind", g, GLOBAL_VALUES[g])), seq("delglobal", globals_), seq("kill", ref),
@@ -147,7 +151,8 @@ ops = st.one_of(  # the calls, add_element twice as often; then calls of every s
                  unique_by=lambda kv: kv[0]).map(tuple)),
     new(sound_parents, sound_parents, seq("widget", ref), seq("obj"), truth), seq("event", ref, events),
     seq("event", ref, events), seq("event", ref, events), seq("slot", ref, acts), seq("act", acts),
-    seq("act", seq("rebind", "plt", seq("plt", acts)) | seq("rebind", "is_dark", seq("fn", truth))))
+    seq("act", seq("rebind", "plt", seq("plt", acts)) | seq("rebind", "is_dark", seq("fn", truth))
+        | seq("setattr", ref, "artists", listed)))  # a list subclass as the element list
 sequences = st.tuples(new(sound_parents), st.lists(ops, max_size=12)).map(lambda t: [t[0], *t[1]])
 
 FIGURE = ("new", "figure", ("lit", None), ("lit", False), (), None)
@@ -164,6 +169,8 @@ LINES = ("call", 0, "add_element", [("elem", ("lines", 2, "list"), None)], ())
                                 [("lit", 0), ("rows", ("raise", "AttributeError"), 2, None)], ())])
 @example(steps=[FIGURE, LINES, LINES, ("call", 0, "set_selection", [  # plt rebound by __index__
     ("idx", 0, "__index__", ("rebind", "plt", ("plt", None)))], ())])
+@example(steps=[FIGURE, ("act", ("setattr", 0, "artists", ("listed", ("listed", ("obj",))))),  # a list subclass's
+                ("call", 0, "set_artist_value", [("lit", 0), ("arr", (6,), "ramp")], ())])  # item read
 def test_native_module_behaves_as_its_python_twin(worker, steps):
     worker.run(steps)
 

@@ -76,7 +76,8 @@ def describe(x, depth=0):  # a comparable text for x: its fuzzer role if it has 
     if isinstance(x, np.ndarray):
         return f"array{x.shape}:{x.ravel()[:12].tolist()!r}"
     if isinstance(x, (list, tuple, dict)) and depth < 5:
-        return (type(x).__name__,) + tuple(describe(v, depth + 1) for v in (x.items() if isinstance(x, dict) else x[:10]))
+        items = x.items() if isinstance(x, dict) else (list if isinstance(x, list) else tuple).__getitem__(x, slice(10))
+        return (type(x).__name__,) + tuple(describe(v, depth + 1) for v in items)  # (no overrides called)
     return f"class {x.__qualname__}" if isinstance(x, type) else f"<{type(x).__qualname__}>"
 
 
@@ -153,6 +154,28 @@ FAKES = {kind: type(kind, (Hostile,), {m: logged(m, f) for m, f in ms.items()}) 
 FAKES["RowsNdim"] = type("RowsNdim", (FAKES["Rows"],), {"ndim": property(lambda s: s._fz_world.make(s.ndim_value))})
 
 
+class Listed(list):  # a list subclass: its overrides must be called, in the order the twin calls them
+    def __init__(self, world, items):
+        super().__init__(items)
+        self.world = world
+
+    def append(self, item):
+        self.world.note("list.append", (item,))
+        super().append(item)
+
+    def pop(self, *args):
+        self.world.note("list.pop", args)
+        return super().pop(*args)
+
+    def __iter__(self):
+        self.world.note("list.__iter__")
+        return super().__iter__()
+
+    def __getitem__(self, key):
+        self.world.note("list.__getitem__", (key,))
+        return super().__getitem__(key)
+
+
 def alias(target):  # a new object of target's class sharing its __dict__: the same state, another identity
     if type(target) is list:
         return list(target)
@@ -214,6 +237,7 @@ class World:
             "select": lambda k, i: widget(k).set_selection(i), "kill": self.kill,
             "setattr": lambda k, attr, value: setattr(widget(k), attr, self.make(value)),
             "delattr": lambda k, attr: delattr(widget(k), attr),
+            "listed": lambda *items: Listed(self, [self.make(v) for v in items]),
         }
         self.reset()
 
