@@ -1,5 +1,6 @@
 """super().draw() inside the native draw finds and calls what Python's super() does."""
 import functools
+import warnings
 from types import SimpleNamespace
 
 import pytest
@@ -14,11 +15,14 @@ KINDS = {  # what the canvas base holds as `draw`, given a log of calls
 }
 
 
-def outcome(call):
-    try:
-        return call()
-    except Exception as exc:  # compared, not raised
-        return type(exc), str(exc)
+def outcome(call):  # what call returned or raised, and the warnings it gave
+    with warnings.catch_warnings(record=True) as given:
+        warnings.simplefilter("always")
+        try:
+            result = call()
+        except Exception as exc:  # compared, not raised
+            result = type(exc), str(exc)
+    return result, [(w.category, str(w.message)) for w in given]
 
 
 @pytest.mark.parametrize("kind", KINDS)
