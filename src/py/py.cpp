@@ -67,6 +67,10 @@ int find_method(PyObject* o, PyObject* name, PyObject** found) {
         *found = PyObject_GetAttr(o, name);
         return 0;
     }
+    // Python code can run from here on (a key's __eq__ in a namespace): `o`
+    // may then have another class, and the one read here may be gone but
+    // for this reference.
+    Ref type_owner = Ref::new_ref(reinterpret_cast<PyObject*>(tp));
     Ref descr = Ref::borrow(_PyType_Lookup(tp, name));  // borrowed from the type's cache: owned at once
     descrgetfunc get = nullptr;
     bool is_method = false;
@@ -94,7 +98,10 @@ int find_method(PyObject* o, PyObject* name, PyObject** found) {
         return 1;
     }
     if (get) {
-        *found = get(descr.get(), o, reinterpret_cast<PyObject*>(tp));
+        // Bound with the class `o` has now, as the interpreter's generic
+        // look-up binds it.
+        Ref owner = Ref::new_ref(reinterpret_cast<PyObject*>(Py_TYPE(o)));
+        *found = get(descr.get(), o, owner.get());
         return 0;
     }
     if (!descr.is_null()) {
@@ -130,7 +137,11 @@ Method super_method(PyObject* type, PyObject* obj, PyObject* name, Loc where) {
     PyTypeObject* start = Py_TYPE(obj);
     if (PyType_Check(type) && !PyType_Check(obj) && PyUnicode_CheckExact(name) && !is_dunder_class(name) &&
         PyType_IsSubtype(start, reinterpret_cast<PyTypeObject*>(type))) {
-        // Owned: a look-up below may run code that replaces the type's MRO.
+        // Owned, as a super object owns them: a look-up below may run code
+        // (the __eq__ of a key in a class namespace) that gives `obj` another
+        // class, or gives this one another MRO; a MRO made by a metaclass
+        // need not hold the class itself.
+        Ref start_owner = Ref::new_ref(reinterpret_cast<PyObject*>(start));
         Ref mro = Ref::borrow(start->tp_mro);
         const Py_ssize_t n = mro.is_null() ? 0 : PyTuple_GET_SIZE(mro.get());
         Py_ssize_t i = 0;
