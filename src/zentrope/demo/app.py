@@ -11,7 +11,7 @@ import signal
 import socket
 import sys
 
-from zentrope.devblock import screenshot_target
+from zentrope._dev import screenshot_target
 
 DEFAULT_SCREENSHOT = os.path.join("out", "demo.png")
 #: exit status after Ctrl+C (128 + SIGINT, as a shell reports it)
