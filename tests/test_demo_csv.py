@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 from zentrope.demo import elements
-from zentrope.demo.elements import CsvError, fit_x, parse_table, read_csv
+from zentrope.demo.elements import CsvError, envelope, fit_x, parse_table, read_csv
 
 
 @pytest.mark.parametrize("text, columns, rows", [
@@ -14,6 +14,7 @@ from zentrope.demo.elements import CsvError, fit_x, parse_table, read_csv
     ("# comment\n\n x\t y \n1\t2\n\n3\t4  # note\n", ["x", "y"], [[1, 2], [3, 4]]),
     ("1 2 3\n4  5 6\n", [], [[1, 2, 3], [4, 5, 6]]),
     ("x,y\n1,2_000\n3,4\n", ["x", "y"], [[1, 2000], [3, 4]]),  # only the line parser takes it
+    ("0,-1e306\n1,1e306\n", [], [[0, -1e306], [1, 1e306]]),  # y at the limit
 ])
 def test_accepted_tables(tmp_path, text, columns, rows):
     path = tmp_path / "walls.csv"
@@ -44,8 +45,28 @@ def test_table_read_in_pieces(monkeypatch, tail, expected):
     pytest.param([0, 200, 50], [0, 100, 25], (0, 200), id="beyond 100"),
     pytest.param([-50, 50, 0], [0, 100, 50], (-50, 50), id="below 0"),
     pytest.param([-1e308, 1e308, 0], [0, 100, 50], (-1e308, 1e308), id="span beyond float range"),
+    pytest.param([-5e-324, 5e-324, 0], [0, 100, 50], (-5e-324, 5e-324), id="span of subnormals"),
 ])
 def test_x_values_outside_0_to_100_are_mapped_linearly(x, shown, x_range):
     mapped, got_range = fit_x(np.array(x, dtype=float))
     np.testing.assert_allclose(mapped, shown)
     assert got_range == x_range
+
+
+@pytest.mark.parametrize("ordered, rows, whole", [
+    (True, 20_000, False), (False, 20_000, True), (True, 300, True)])
+def test_display_copy_keeps_each_columns_ends_and_extremes_in_order(ordered, rows, whole):
+    rng = np.random.default_rng(1)
+    x = np.linspace(0, 100, rows) if ordered else rng.uniform(0, 100, rows)
+    ys = np.vstack([rng.normal(size=rows).cumsum(), np.sin(x)])
+    xs, kept = envelope(x, ys, 100)  # columns 1 wide
+    if whole:  # x in no order leaves runs too short to gain; so does a short series
+        assert (xs == x).all() and (kept == ys).all()
+        return
+    assert xs.shape == kept.shape and xs.shape[1] <= 4 * 101
+    for row_x, row, y in zip(xs, kept, ys):
+        index = np.searchsorted(x, row_x)  # points of the series, in its order
+        assert (np.diff(index) >= 0).all() and (x[index] == row_x).all() and (y[index] == row).all()
+        for column in range(101):
+            ends = lambda v: (v[0], v.min(), v.max(), v[-1])  # noqa: E731
+            assert ends(y[np.floor(x) == column]) == ends(row[np.floor(row_x) == column])

@@ -2,9 +2,14 @@
 
 An element is a set of y-series over one shared x axis.  ``plot`` draws one
 line per series and returns the lines, which is what the geometry model
-figure keeps as the element's artists; ``values`` gives the series rescaled,
-in the shape the figure's ``set_artist_value`` expects (one row as a 1-D
-array, several rows as a 2-D array).
+figure keeps as the element's artists; ``values`` gives the series as drawn,
+rescaled, in the shape the figure's ``set_artist_value`` expects (one row as
+a 1-D array, several rows as a 2-D array).
+
+A long series is drawn from a display copy (``decimate``): in each of a
+screen's width of columns across the x range it keeps the first, the lowest,
+the highest and the last point, so that the line drawn covers the same
+pixels as the full series while the element keeps every value.
 """
 import io
 import math
@@ -24,7 +29,7 @@ class Element:
         self.name = str(name)
         self.x = np.asarray(x, dtype=float)
         ys = np.asarray(ys, dtype=float)
-        self.ys = ys.reshape(1, -1) if ys.ndim == 1 else ys
+        self.ys = np.ascontiguousarray(ys.reshape(1, -1) if ys.ndim == 1 else ys)
         if self.ys.ndim != 2 or self.ys.shape[1] != self.x.shape[0] or len(self.ys) == 0:
             raise ValueError(f"{name}: y-series do not match the {len(self.x)} x positions")
         #: "geometry", "series" (a library item that is not a geometry) or "csv"
@@ -34,20 +39,31 @@ class Element:
         #: the figures' x range; None when they are shown as they are
         self.x_range = tuple(x_range) if x_range is not None else None
         self.scale = 1.0
+        #: (x rows, y rows) of the display copy, one row per series
+        self.drawn = (np.broadcast_to(self.x, self.ys.shape), self.ys)
 
     @property
     def nlines(self):
         return len(self.ys)
 
+    def decimate(self, columns):
+        """Draw from a copy of at most four points per column (see envelope);
+        returns the element."""
+        self.drawn = envelope(self.x, self.ys, columns)
+        return self
+
     def plot(self, ax, color="0.7"):
         lines = []
-        for y in self.ys:
-            lines.extend(ax.plot(self.x, y, color=color))
+        for x, y in zip(self.drawn[0], self.values_2d()):
+            lines.extend(ax.plot(x, y, color=color))
         return lines
 
+    def values_2d(self, scale=None):
+        return self.drawn[1] * (self.scale if scale is None else scale)
+
     def values(self, scale=None):
-        """The y-values times ``scale`` (default: the element's own scale)."""
-        scaled = self.ys * (self.scale if scale is None else scale)
+        """The y-values drawn, times ``scale`` (default: the element's own scale)."""
+        scaled = self.values_2d(scale)
         return scaled[0] if self.nlines == 1 else scaled
 
     def describe(self):
@@ -62,6 +78,37 @@ class Element:
         if short:
             return f"x {lo:g}…{hi:g} → {start:g}…{end:g}"
         return f"its x values {lo:g} to {hi:g} are shown as {start:g} to {end:g}"
+
+
+def envelope(x, ys, columns, span=X_RANGE):
+    """(x rows, y rows): each series of ``ys`` cut down to the points that draw it.
+
+    The x range ``span`` is cut into ``columns`` columns.  Of each run of
+    consecutive points within one column, the first, the last, the lowest
+    and the highest are kept, in their order (for x in order a run is a
+    column), so that a line through what is kept covers the same columns
+    over the same heights as the line through every point.  Series too short
+    to gain are kept whole.
+    """
+    n = len(x)
+    whole = np.broadcast_to(x, ys.shape), ys
+    if n <= 4 * columns:
+        return whole
+    column = np.floor((x - span[0]) * (columns / (span[1] - span[0])))
+    starts = np.flatnonzero(np.diff(column)) + 1
+    if 4 * (len(starts) + 1) >= n:
+        return whole
+    starts = np.concatenate([[0], starts])
+    lasts = np.concatenate([starts[1:], [n]]) - 1
+    run = np.repeat(np.arange(len(starts)), np.diff(np.concatenate([starts, [n]])))
+    index = np.arange(n)
+    picks = []
+    for y in ys:
+        low = np.minimum.reduceat(np.where(y == np.minimum.reduceat(y, starts)[run], index, n), starts)
+        high = np.minimum.reduceat(np.where(y == np.maximum.reduceat(y, starts)[run], index, n), starts)
+        picks.append(np.column_stack([starts, np.minimum(low, high), np.maximum(low, high), lasts]).ravel())
+    picks = np.array(picks)
+    return x[picks], np.take_along_axis(ys, picks, axis=1)
 
 
 # --- the label library -----------------------------------------------------
@@ -117,6 +164,11 @@ class CsvError(ValueError):
 
 #: files larger than this are refused rather than read into memory
 MAX_CSV_BYTES = 20 * 1024 * 1024
+#: the largest y value (in size) a file may hold: the figures' tick layout
+#: fails once the y range shown nears the float limit (about ±7e307); this
+#: leaves room for the scale box's largest scale and for elements of either
+#: sign in one figure
+Y_LIMIT = 1e306
 #: characters handed to the numeric parser at a time (whole lines): each
 #: piece holds the interpreter lock for a few milliseconds only, so that a
 #: file read on a worker thread leaves the GUI thread free to run
@@ -140,6 +192,21 @@ def _numbers(fields):
     return values
 
 
+def _is_header(fields):
+    """A first line is a header when none of its fields is a number."""
+    return all(_numbers([f]) is None for f in fields)
+
+
+def _quoted(field, limit=24):
+    text = field if len(field) <= limit else field[:limit - 1] + "…"
+    return repr(text)
+
+
+def _fits(table):
+    """Whether every value is finite and every y value within ±Y_LIMIT."""
+    return bool(np.isfinite(table).all() and (np.abs(table[:, 1:]) <= Y_LIMIT).all())
+
+
 def _first_line(text):
     """(start offset, end offset, content) of the first line holding data."""
     start = 0
@@ -158,9 +225,10 @@ def parse_csv(text, source="data"):
 
     Fields are separated by commas, semicolons or tabs (whichever the first
     line uses) or else by white space.  '#' starts a comment, which runs to
-    the end of the line; blank lines are skipped.  The first line may be a
-    header of column names; every other line must hold as many finite
-    numbers as the first.  Errors name the line and what is wrong with it.
+    the end of the line; blank lines are skipped.  The first line is a
+    header of column names when none of its fields is a number; every data
+    line must hold as many finite numbers as the first, y values (all but
+    the first) within ±Y_LIMIT.  Errors name the line and what is wrong.
     """
     lines = [(n, _content(line)) for n, line in enumerate(text.split("\n"), 1)]
     lines = [(n, line) for n, line in lines if line]
@@ -171,7 +239,7 @@ def parse_csv(text, source="data"):
 
     header = None
     fields = _split(first, delimiter)
-    if _numbers(fields) is None:
+    if _is_header(fields):
         header = fields
         lines = lines[1:]
     rows = []
@@ -180,12 +248,15 @@ def parse_csv(text, source="data"):
         values = _numbers(fields)
         if values is None:
             bad = next(f for f in fields if _numbers([f]) is None)
-            raise CsvError(f"{source}, line {n}: {bad!r} is not a number")
+            raise CsvError(f"{source}, line {n}: {_quoted(bad)} is not a number")
         width = len(header) if header is not None else len(rows[0]) if rows else len(values)
         if len(values) != width:
             raise CsvError(f"{source}, line {n}: expected {width} values, found {len(values)}")
         if not all(math.isfinite(v) for v in values):
             raise CsvError(f"{source}, line {n}: values must be finite numbers")
+        if any(abs(v) > Y_LIMIT for v in values[1:]):
+            raise CsvError(f"{source}, line {n}: y values must lie within ±{Y_LIMIT:g} "
+                           "(the figures cannot lay out larger ones)")
         rows.append(values)
     _check_shape(source, len(rows), len(rows[0]) if rows else 0)
     return header, rows
@@ -210,7 +281,7 @@ def _parse_fast(text):
     start, end, content = first
     delimiter = next((d for d in ",;\t" if d in content), None)
     header = None
-    if _numbers(_split(content, delimiter)) is None:
+    if _is_header(_split(content, delimiter)):
         header = _split(content, delimiter)
         start = end + 1
     pieces = []
@@ -230,7 +301,7 @@ def _parse_fast(text):
     if not pieces or len({p.shape[1] for p in pieces}) != 1:
         return None
     table = pieces[0] if len(pieces) == 1 else np.concatenate(pieces)
-    if (header is not None and len(header) != table.shape[1]) or not np.isfinite(table).all():
+    if (header is not None and len(header) != table.shape[1]) or not _fits(table):
         return None
     return header, table
 
@@ -262,23 +333,33 @@ def fit_x(x, source="data"):
                        "at least two different x values are needed")
     if X_RANGE[0] <= lo and hi <= X_RANGE[1]:
         return x, None
-    # In halves, so that the span of values near the float limits stays finite.
-    unit = (x / 2 - lo / 2) / (hi / 2 - lo / 2)
+    if math.isfinite(hi - lo):
+        unit = (x - lo) / (hi - lo)
+    else:  # in halves, so that the span of values near the float limits stays finite
+        unit = (x / 2 - lo / 2) / (hi / 2 - lo / 2)
     mapped = X_RANGE[0] + np.clip(unit, 0.0, 1.0) * (X_RANGE[1] - X_RANGE[0])
     return mapped, (lo, hi)
 
 
-def read_csv(path, max_bytes=MAX_CSV_BYTES):
+def display_name(path):
+    """The file name of ``path`` as text that can be shown (bytes that are
+    not UTF-8 shown as replacement characters)."""
+    name = os.path.basename(os.fspath(path)) or os.fspath(path)
+    return os.fsencode(name).decode("utf-8", "replace")
+
+
+def read_csv(path, max_bytes=MAX_CSV_BYTES, columns=None):
     """Read the CSV file at ``path`` into an Element named after the file.
 
     The first column is x (mapped onto X_RANGE when it leaves it, see
-    fit_x), every further column one line.  Raises CsvError with a message
-    fit for the user when the file cannot be read or parsed, or is larger
-    than ``max_bytes`` (None: no limit).  Safe to call on a worker thread:
-    it touches no Qt object.
+    fit_x), every further column one line; with ``columns``, the element is
+    drawn from a display copy of that many columns (Element.decimate).
+    Raises CsvError with a message fit for the user when the file cannot be
+    read or parsed, or is larger than ``max_bytes`` (None: no limit).  Safe
+    to call on a worker thread: it touches no Qt object.
     """
     path = os.fspath(path)
-    source = os.path.basename(path) or path
+    source = display_name(path)
     try:
         if max_bytes is not None and os.path.getsize(path) > max_bytes:
             raise CsvError(f"{source}: the file is larger than {max_bytes / 2**20:g} MiB")
@@ -291,4 +372,5 @@ def read_csv(path, max_bytes=MAX_CSV_BYTES):
     header, table = parse_table(text, source)
     x, x_range = fit_x(table[:, 0], source)
     name = os.path.splitext(source)[0]
-    return Element(name, x, table[:, 1:].T, "csv", columns=header, x_range=x_range)
+    element = Element(name, x, table[:, 1:].T, "csv", columns=header, x_range=x_range)
+    return element.decimate(columns) if columns else element
