@@ -3,7 +3,7 @@ from __future__ import annotations
 
 import os
 import sys
-from collections.abc import Mapping
+from collections.abc import Mapping, Sequence
 
 from PySide6 import QtCore, QtGui, QtWidgets
 
@@ -41,8 +41,9 @@ class ZentropeApplication(QtWidgets.QApplication):
     #: milliseconds between entering the event loop and taking the picture
     screenshot_delay_ms = 300
 
-    def __init__(self) -> None:
-        super().__init__(sys.argv if sys.argv else ["zentrope"])
+    def __init__(self, argv: Sequence[str] | None = None) -> None:
+        # argv[0] names the program to the window system (the X window class).
+        super().__init__(list(argv) if argv else sys.argv if sys.argv else ["zentrope"])
         self.setApplicationName("zentrope")
 
     # PySide6's stubs declare exec() static; on an instance this override runs.

@@ -11,7 +11,7 @@ from concurrent.futures import ThreadPoolExecutor
 
 from PySide6 import QtCore
 
-from .elements import CsvError, read_csv
+from .elements import CsvError, display_name, read_csv
 
 
 class CsvLoader(QtCore.QObject):
@@ -48,6 +48,16 @@ class CsvLoader(QtCore.QObject):
             self._start_next()
         return ahead
 
+    def cancel(self):
+        """Forget the queued files and the one being read (its result is
+        discarded when it comes); returns how many files were forgotten."""
+        forgotten = len(self.jobs())
+        self._queue.clear()
+        self._current = None
+        if forgotten:
+            self.idle.emit()
+        return forgotten
+
     def shutdown(self):
         """Drop the queued files, and wait for the one being read (its result
         is discarded): the loader must not be deleted while the worker may
@@ -66,7 +76,7 @@ class CsvLoader(QtCore.QObject):
         self._done.emit(future)
 
     def _on_done(self, future):
-        if future.job is not self._current:  # shut down meanwhile
+        if future.job is not self._current:  # cancelled or shut down meanwhile
             return
         key, path = self._current
         self._current = None
@@ -78,7 +88,7 @@ class CsvLoader(QtCore.QObject):
             except CsvError as e:
                 self.failed.emit(key, path, str(e))
             except Exception as e:  # noqa: BLE001 - shown to the user, never dropped
-                self.failed.emit(key, path, f"{os.path.basename(path)}: {type(e).__name__}: {e}")
+                self.failed.emit(key, path, f"{display_name(path)}: {type(e).__name__}: {e}")
             else:
                 self.loaded.emit(key, path, element)
         finally:
