@@ -76,12 +76,15 @@ def test_drops_during_a_load_queue_up_while_the_window_keeps_running(window, qtb
         "small.csv waits until big.csv is read (2 files ahead).")
     assert wait_for_loads(window)
     assert (names(window, "geometry"), names(window, "workbench")) == (["big"], ["small"])
-    # drawn from a display copy of at most four points a column; the element keeps every row
+    # drawn from a display copy of two points a pixel column; the element keeps every row
     big_element, lines = window.model.element("geometry", 0), window.figures["geometry"].artists[0]
-    assert len(big_element.x) == 300_000 and len(lines[0].get_xdata()) <= 4 * window.columns + 4
+    assert len(big_element.x) == 300_000 and len(lines[0].get_xdata()) <= 2 * window.figure_columns("geometry") + 2
     window.select("geometry", 0)
     window.scale_spin.setValue(2)  # the figure is given values of the drawn length
     assert consistent(window) and not window.model.message_is_error
+    window.resize(window.width() + 300, window.height())  # a wider figure is drawn from a finer copy
+    qtbot.waitUntil(lambda: big_element.drawn_columns == window.figure_columns("geometry") > 0)
+    assert len(lines[0].get_xdata()) == big_element.drawn[0].shape[1] and consistent(window)
     assert any(m.startswith("CSV file not added: bad.csv, line 3") and m.endswith("Reading small.csv…")
                for m in messages)
     # Generous bound: the event loop kept turning while the big file was read, off its thread.

@@ -6,10 +6,12 @@ figure keeps as the element's artists; ``values`` gives the series as drawn,
 rescaled, in the shape the figure's ``set_artist_value`` expects (one row as
 a 1-D array, several rows as a 2-D array).
 
-A long series is drawn from a display copy (``decimate``): in each of a
-screen's width of columns across the x range it keeps the first, the lowest,
-the highest and the last point, so that the line drawn covers the same
-pixels as the full series while the element keeps every value.
+A long series is drawn from a display copy that keeps, of each pixel column
+across the x range, the lowest and the highest point (``envelope``): the
+line drawn covers the same pixels as the line through every point, while
+the element keeps every value.  The copy is made in two steps: a fine one
+(FINE_COLUMNS) when a file is read, off the GUI thread, and from it the one
+for the figure's width (``fit``), in a moment, whenever that width changes.
 """
 import io
 import math
@@ -22,6 +24,9 @@ import numpy as np
 X_RANGE = (0.0, 100.0)
 #: x positions shared by the library items: 0 to 100 in steps of 0.5
 X = np.linspace(*X_RANGE, 201)
+#: columns of the fine display copy of a long series: more than any figure
+#: is wide in pixels, so that a copy for the figure's width is made from it
+FINE_COLUMNS = 4096
 
 
 class Element:
@@ -39,18 +44,28 @@ class Element:
         #: the figures' x range; None when they are shown as they are
         self.x_range = tuple(x_range) if x_range is not None else None
         self.scale = 1.0
-        #: (x rows, y rows) of the display copy, one row per series
-        self.drawn = (np.broadcast_to(self.x, self.ys.shape), self.ys)
+        #: (x rows, y rows), one row per series: the fine display copy, and the one drawn
+        self.fine = self.drawn = (np.broadcast_to(self.x, self.ys.shape), self.ys)
+        self.drawn_columns = None
 
     @property
     def nlines(self):
         return len(self.ys)
 
-    def decimate(self, columns):
-        """Draw from a copy of at most four points per column (see envelope);
-        returns the element."""
-        self.drawn = envelope(self.x, self.ys, columns)
+    def refine(self, columns=None):
+        """Make the fine display copy (envelope of ``columns``, default
+        FINE_COLUMNS) and draw from it; returns the element."""
+        self.fine = self.drawn = envelope(self.x, self.ys, columns or FINE_COLUMNS)
+        self.drawn_columns = None
         return self
+
+    def fit(self, columns):
+        """Draw from the envelope of the fine copy in ``columns`` columns;
+        returns whether what is drawn changed."""
+        if columns == self.drawn_columns:
+            return False
+        self.drawn, self.drawn_columns = envelope(*self.fine, columns), columns
+        return True
 
     def plot(self, ax, color="0.7"):
         lines = []
@@ -81,34 +96,37 @@ class Element:
 
 
 def envelope(x, ys, columns, span=X_RANGE):
-    """(x rows, y rows): each series of ``ys`` cut down to the points that draw it.
+    """(x rows, y rows): the series ``ys`` over ``x`` (shared, or a row per
+    series) cut down to what draws them at ``columns`` columns across ``span``.
 
-    The x range ``span`` is cut into ``columns`` columns.  Of each run of
-    consecutive points within one column, the first, the last, the lowest
-    and the highest are kept, in their order (for x in order a run is a
-    column), so that a line through what is kept covers the same columns
-    over the same heights as the line through every point.  Series too short
-    to gain are kept whole.
+    Of each run of consecutive points within one column (for x in order, a
+    run is a column) the lowest and the highest point are kept, in their
+    order; rows come out of one length, a shorter one padded with its last
+    point.  A series too short to gain is kept whole.
     """
+    xs = np.broadcast_to(x, ys.shape)
+    if ys.shape[1] <= 2 * columns:
+        return xs, ys
+    picks = [_extremes(row_x, y, columns, span) for row_x, y in zip(xs, ys)]
+    length = max(len(p) for p in picks)
+    if length >= ys.shape[1]:
+        return xs, ys
+    picks = np.array([np.pad(p, (0, length - len(p)), mode="edge") for p in picks])
+    return np.take_along_axis(xs, picks, axis=1), np.take_along_axis(ys, picks, axis=1)
+
+
+def _extremes(x, y, columns, span):
+    """Indices of the lowest and the highest point of each run, in order."""
     n = len(x)
-    whole = np.broadcast_to(x, ys.shape), ys
-    if n <= 4 * columns:
-        return whole
     column = np.floor((x - span[0]) * (columns / (span[1] - span[0])))
-    starts = np.flatnonzero(np.diff(column)) + 1
-    if 4 * (len(starts) + 1) >= n:
-        return whole
-    starts = np.concatenate([[0], starts])
-    lasts = np.concatenate([starts[1:], [n]]) - 1
-    run = np.repeat(np.arange(len(starts)), np.diff(np.concatenate([starts, [n]])))
+    starts = np.concatenate([[0], np.flatnonzero(np.diff(column)) + 1])
+    if 2 * len(starts) >= n:
+        return np.arange(n)
+    run = np.repeat(np.arange(len(starts)), np.diff(np.append(starts, n)))
     index = np.arange(n)
-    picks = []
-    for y in ys:
-        low = np.minimum.reduceat(np.where(y == np.minimum.reduceat(y, starts)[run], index, n), starts)
-        high = np.minimum.reduceat(np.where(y == np.maximum.reduceat(y, starts)[run], index, n), starts)
-        picks.append(np.column_stack([starts, np.minimum(low, high), np.maximum(low, high), lasts]).ravel())
-    picks = np.array(picks)
-    return x[picks], np.take_along_axis(ys, picks, axis=1)
+    low = np.minimum.reduceat(np.where(y == np.minimum.reduceat(y, starts)[run], index, n), starts)
+    high = np.minimum.reduceat(np.where(y == np.maximum.reduceat(y, starts)[run], index, n), starts)
+    return np.column_stack([np.minimum(low, high), np.maximum(low, high)]).ravel()
 
 
 # --- the label library -----------------------------------------------------
@@ -348,12 +366,12 @@ def display_name(path):
     return os.fsencode(name).decode("utf-8", "replace")
 
 
-def read_csv(path, max_bytes=MAX_CSV_BYTES, columns=None):
+def read_csv(path, max_bytes=MAX_CSV_BYTES, columns=FINE_COLUMNS):
     """Read the CSV file at ``path`` into an Element named after the file.
 
     The first column is x (mapped onto X_RANGE when it leaves it, see
-    fit_x), every further column one line; with ``columns``, the element is
-    drawn from a display copy of that many columns (Element.decimate).
+    fit_x), every further column one line; its fine display copy is made in
+    ``columns`` columns (Element.refine), none when None.
     Raises CsvError with a message fit for the user when the file cannot be
     read or parsed, or is larger than ``max_bytes`` (None: no limit).  Safe
     to call on a worker thread: it touches no Qt object.
@@ -373,4 +391,4 @@ def read_csv(path, max_bytes=MAX_CSV_BYTES, columns=None):
     x, x_range = fit_x(table[:, 0], source)
     name = os.path.splitext(source)[0]
     element = Element(name, x, table[:, 1:].T, "csv", columns=header, x_range=x_range)
-    return element.decimate(columns) if columns else element
+    return element.refine(columns) if columns else element

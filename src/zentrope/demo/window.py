@@ -1,6 +1,7 @@
 """The demo window: label library, two geometry model figures, element list."""
 import functools
 import json
+import math
 import os
 import urllib.parse
 
@@ -14,7 +15,7 @@ from zentrope.widgets.style import is_dark
 
 from . import theme
 from .controls import MessageLabel, ScaleBox
-from .elements import LIBRARY, display_name, make_library_element, read_csv
+from .elements import LIBRARY, display_name, make_library_element
 from .filedrag import drag_file
 from .loader import CsvLoader
 from .model import DemoModel, FigureState
@@ -40,13 +41,6 @@ LEGEND = ("Blue labels are geometries,\nyellow ones other items.\n"
           "highlight, rescale or\ndelete it.")
 
 Qt = QtCore.Qt
-
-
-def display_columns():
-    """Columns of the elements' display copies: the widest screen's width in
-    device pixels, so that no figure is wider than the copy is fine."""
-    return max(round(screen.geometry().width() * screen.devicePixelRatio())
-               for screen in QtGui.QGuiApplication.screens())
 
 
 def local_path(url):
@@ -114,8 +108,7 @@ class DemoWindow(QtWidgets.QMainWindow):
         #: (figure key, path) of the file being dropped, as its URL spells it
         self._dropping = None
 
-        self.columns = display_columns()
-        self.loader = CsvLoader(self, read=functools.partial(read_csv, columns=self.columns))
+        self.loader = CsvLoader(self)
         self.loader.loaded.connect(self._on_csv_loaded)
         self.loader.failed.connect(self._on_csv_failed)
         self.loader.idle.connect(self.unsetCursor)
@@ -193,6 +186,11 @@ class DemoWindow(QtWidgets.QMainWindow):
             # placed in a one-cell grid, which the tight layout can adjust.
             fig.ax.set_subplotspec(fig.fig.add_gridspec(1, 1)[0])
             fig.fig.set_layout_engine(TightWhenChanged(pad=0.4))
+            # The axes has no axis labels: placing them (beside the tick
+            # labels, measured again at every redraw) is skipped.
+            fig.ax.xaxis.set_label_coords(0.5, -0.1)
+            fig.ax.yaxis.set_label_coords(-0.1, 0.5)
+            fig.mpl_connect("resize_event", functools.partial(self._refit, key))
             fig.geom_dropped.connect(functools.partial(self._on_geom_dropped, key))
             fig.csv_dropped.connect(functools.partial(self._on_csv_dropped, key))
             fig.installEventFilter(self)
@@ -269,6 +267,19 @@ class DemoWindow(QtWidgets.QMainWindow):
             return f"{why}; rebuilding the figure failed too ({problem(e)})"
         return why
 
+    def figure_columns(self, key):
+        """The pixel columns of figure ``key``'s plot area."""
+        return max(1, math.ceil(self.figures[key].ax.bbox.width))
+
+    def _refit(self, key, _event=None):
+        """Draw the figure's elements from display copies of its new width
+        (before the redraw that follows a resize)."""
+        columns = self.figure_columns(key)
+        for lines, element in zip(self.figures[key].artists, self.model.figures[key].elements):
+            if element.fit(columns):
+                for line, x, y in zip(lines, element.drawn[0], element.values_2d()):
+                    line.set_data(x, y)
+
     def _failed(self, what, key, why, names=()):
         self.model.notify(f"{what}; the {key} figure failed ({why}) and was redrawn.",
                           error=True, names=names)
@@ -278,6 +289,7 @@ class DemoWindow(QtWidgets.QMainWindow):
         apart from the figure's other elements; returns None, or what went
         wrong (then nothing is added)."""
         element.name = self.model.unique_name(key, element.name)
+        element.fit(self.figure_columns(key))
         why = self._call(key, self.figures[key].add_element, element)
         if why is None:
             self.model.add(key, element)
