@@ -249,5 +249,6 @@ def test_a_file_is_read_by_its_own_name_and_a_second_drop_listed_apart(window, t
         mime.setUrls([QtCore.QUrl.fromEncoded(b"file://" + urllib.parse.quote_from_bytes(path).encode())])
         assert send_drag(window.figures["workbench"], mime) and wait_for_loads(window)
     assert names(window, "workbench") == ["caf\ufffd", "caf\ufffd (2)"]
+    assert window.model.message == "Added caf\ufffd.csv as caf\ufffd (2) (1 line) to the workbench figure."
     assert [window.element_list.item(i).text() for i in range(2)] == [
         "Workbench: caf\ufffd", "Workbench: caf\ufffd (2)"]

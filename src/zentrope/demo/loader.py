@@ -15,10 +15,12 @@ from .elements import CsvError, display_name, read_csv
 
 
 class CsvLoader(QtCore.QObject):
+    # The path goes as a Python object: a QString would lose the bytes of a
+    # file name that are not UTF-8.
     #: (key, path, Element) of a file that was read
-    loaded = QtCore.Signal(str, str, object)
+    loaded = QtCore.Signal(str, object, object)
     #: (key, path, message) of a file that could not be read
-    failed = QtCore.Signal(str, str, str)
+    failed = QtCore.Signal(str, object, str)
     #: the queue has run empty
     idle = QtCore.Signal()
     # emitted on the worker thread, received on the loader's (GUI) thread
