@@ -8,6 +8,7 @@ import numpy as np
 import pytest
 from PySide6 import QtCore, QtGui, QtWidgets
 
+from conftest import make_mime, send_drag_enter
 from zentrope.demo.elements import MAX_CSV_BYTES, Y_LIMIT, Element
 from zentrope.demo.session import drag_files, drag_label, send_drag, wait_for_loads
 from zentrope.demo.window import SCALES, DemoWindow
@@ -133,6 +134,7 @@ def test_typed_scale_applies_on_enter_or_a_click_elsewhere_and_out_of_range_is_r
     assert window.model.message_is_error and window.model.message == (
         "Scale '10' refused: type a number from 0.1 to 5.")
 
+
 def consistent(window):
     """Whether each figure shows what the model holds: its lines and no
     others, scaled as the model says, and the one selection."""
@@ -147,13 +149,8 @@ def consistent(window):
 
 
 def enter_and_leave(window, tmp_path):
-    mime = QtCore.QMimeData()
-    mime.setUrls([QtCore.QUrl.fromLocalFile(str(tmp_path / "wall.csv"))])
-    figure = window.figures["geometry"]
-    QtWidgets.QApplication.sendEvent(figure, QtGui.QDragEnterEvent(
-        QtCore.QPointF(10, 10), QtCore.Qt.DropAction.CopyAction, mime, QtCore.Qt.MouseButton.LeftButton,
-        QtCore.Qt.KeyboardModifier.NoModifier))
-    QtWidgets.QApplication.sendEvent(figure, QtGui.QDragLeaveEvent())
+    send_drag_enter(window.figures["geometry"], make_mime(paths=[str(tmp_path / "wall.csv")]))
+    QtWidgets.QApplication.sendEvent(window.figures["geometry"], QtGui.QDragLeaveEvent())
 
 
 @pytest.mark.parametrize("method, action, named", [
