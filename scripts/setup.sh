@@ -21,6 +21,7 @@ source "$(dirname "$0")/_common.sh"
 cd "$ROOT"
 
 parse_common_args "$@"
+run_in_root_if_needed "$0" "$@"
 [ "${#REST[@]}" -eq 0 ] || die "unexpected arguments: ${REST[*]}"
 
 ensure_system_packages

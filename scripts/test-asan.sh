@@ -31,6 +31,7 @@ source "$(dirname "$0")/_common.sh"
 cd "$ROOT"
 
 parse_common_args "$@"
+run_in_root_if_needed "$0" "$@"
 [ -z "$DEPS" ] || die "--deps is for setup.sh and test.sh"
 VENV="$(venv_dir "$PYVER" asan)"
 
