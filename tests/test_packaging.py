@@ -30,6 +30,8 @@ def test_declared_interpreters_and_lower_bounds_are_what_ci_tests():
     lo = int(supported[0].split(".")[1])
     assert META["Requires-Python"] == f">={supported[0]}"
     assert classified == supported == [f"3.{m}" for m in range(lo, lo + len(supported))]
+    newest = re.search(r"^set\(ZENTROPE_NEWEST_TESTED_PYTHON ([\d.]+)\)", (ROOT / "CMakeLists.txt").read_text(), re.M)
+    assert newest.group(1) == supported[-1]  # the build refuses what is newer
     # the lowest set is the ranges' lower bounds, marker for marker
     pins = [Requirement(line) for line in (ROOT / ".ci/lowest-deps.txt").read_text().splitlines()
             if line and not line.startswith("#")]
