@@ -128,7 +128,7 @@ ensure_root() {
 
 case "${1:-}" in
     --mounted|--mounted-bare)
-        [ "$1" = --mounted ] && mount_into_root || mount_into_root bare
+        if [ "$1" = --mounted ]; then mount_into_root; else mount_into_root bare; fi
         shift
         exec chroot "$R" /usr/bin/env -u PYTHON -u VIRTUAL_ENV -u PYENV_VERSION \
             PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin ZENTROPE_IN_ROOT=1 \
