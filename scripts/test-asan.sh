@@ -4,7 +4,7 @@
 #
 #   bash scripts/test-asan.sh [VERSION] [pytest args...]
 #
-# VERSION as in setup.sh; the environment is .venv-asan for 3.10 and
+# VERSION as in setup.sh; the environment is .venv-asan for 3.13 and
 # .venv-asan-VERSION for the others.  Extra arguments go to pytest.
 #
 # The interpreter itself is not instrumented, so the sanitizer runtimes are
