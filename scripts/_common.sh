@@ -5,10 +5,18 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 log() { printf '==> %s\n' "$*" >&2; }
 die() { printf 'error: %s\n' "$*" >&2; exit 1; }
 
-# The CPython versions the package supports; pyproject.toml's requires-python
-# and classifiers name exactly these (tests/test_packaging.py checks).
-SUPPORTED_VERSIONS=(3.10 3.11 3.12 3.13)
-DEFAULT_VERSION=3.10
+# The CPython versions the package supports and CI tests; pyproject.toml's
+# requires-python lower bound and classifiers name exactly these
+# (tests/test_packaging.py checks).  The default is the newest that this
+# machine's Debian release can have without the root below.
+SUPPORTED_VERSIONS=(3.10 3.11 3.12 3.13 3.14 3.15)
+DEFAULT_VERSION=3.13
+
+# Versions that, when no local interpreter has them, come from a Debian
+# unstable root (scripts/in-root.sh): every script then runs itself in there,
+# with the same arguments.  The root is shared by all clones on the machine.
+ROOT_VERSIONS=(3.14 3.15)
+DEBIAN_ROOT="${ZENTROPE_DEBIAN_ROOT:-/var/cache/zentrope/debian-unstable}"
 
 # Constraints that pin every run dependency to the lower bound of its range in
 # pyproject.toml (the "lowest" dependency set).
@@ -66,10 +74,10 @@ parse_common_args() {
         die "CPython $PYVER is not supported (supported: ${SUPPORTED_VERSIONS[*]})"
 }
 
-# find_python VERSION: print the path of a CPython VERSION interpreter.
-# Order: $PYTHON, pyenv's VERSION, ~/.pyenv's and /root/.pyenv's VERSION,
-# pythonVERSION on PATH.
-find_python() {
+# local_python VERSION: print the path of a CPython VERSION interpreter on
+# this machine, or fail.  Order: $PYTHON, pyenv's VERSION, ~/.pyenv's and
+# /root/.pyenv's VERSION, pythonVERSION on PATH.
+local_python() {
     local want="$1" cand
     if [ -n "${PYTHON:-}" ]; then
         cand="$(command -v "$PYTHON" || true)"
@@ -88,7 +96,33 @@ find_python() {
     done
     cand="$(command -v "python$want" || true)"
     if [ "$(py_version "$cand")" = "$want" ]; then echo "$cand"; return; fi
-    die "no CPython $want found: install it (for example \`pyenv install $want\`) or set PYTHON=/path/to/python$want"
+    return 1
+}
+
+find_python() {
+    local_python "$1" ||
+        die "no CPython $1 found: install it (for example \`pyenv install $1\`) or set PYTHON=/path/to/python$1"
+}
+
+in_root_versions() {
+    local v
+    for v in "${ROOT_VERSIONS[@]}"; do [ "$v" = "$1" ] && return 0; done
+    return 1
+}
+
+# uses_root VERSION: true when VERSION is to come from the Debian root (no
+# local interpreter has it, and this is not already the root)
+uses_root() {
+    [ -z "${ZENTROPE_IN_ROOT:-}" ] && in_root_versions "$1" && ! local_python "$1" >/dev/null
+}
+
+# run_in_root_if_needed SCRIPT ARGS...: when PYVER comes from the Debian
+# root, run the script there, with the same arguments, and exit with its status.
+run_in_root_if_needed() {
+    local script="$1"; shift
+    uses_root "$PYVER" || return 0
+    log "CPython $PYVER is not on this machine: running in the Debian unstable root ($DEBIAN_ROOT)"
+    exec bash "$ROOT/scripts/in-root.sh" bash "$ROOT/scripts/$(basename "$script")" "$@"
 }
 
 # venv_dir VERSION [KIND]: the virtual environment of a version and kind
@@ -207,8 +241,22 @@ APT_PACKAGES=(
     fonts-dejavu-core
 )
 
+# The Debian unstable root's packages: the same, under sid's names, with the
+# interpreters (python3.15 and its companions come from experimental).
+ROOT_APT_PACKAGES=(ca-certificates python3.14 python3.14-dev python3.14-venv)
+for p in "${APT_PACKAGES[@]}"; do
+    case "$p" in
+        libglib2.0-0) ROOT_APT_PACKAGES+=(libglib2.0-0t64) ;;
+        *) ROOT_APT_PACKAGES+=("$p") ;;
+    esac
+done
+unset p
+ROOT_EXPERIMENTAL=(python3.15 python3.15-dev python3.15-venv)
+
 ensure_system_packages() {
     [ "${SKIP_APT:-0}" != 1 ] || return 0
+    # the root's packages are scripts/in-root.sh's business
+    [ -z "${ZENTROPE_IN_ROOT:-}" ] || return 0
     local missing=() p
     for p in "${APT_PACKAGES[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep 'install ok installed' >/dev/null \

@@ -13,6 +13,7 @@ set -euo pipefail
 source "$(dirname "$0")/_common.sh"
 
 parse_common_args "$@"
+run_in_root_if_needed "$0" "$@"
 VENV="$(venv_dir "$PYVER")"
 [ -x "$VENV/bin/python" ] || die "no $VENV: run bash scripts/setup.sh $PYVER first"
 qt_env

@@ -9,6 +9,7 @@ source "$(dirname "$0")/_common.sh"
 cd "$ROOT"
 
 parse_common_args "$@"
+run_in_root_if_needed "$0" "$@"
 VENV="$(venv_dir "$PYVER")"
 [ -x "$VENV/bin/python" ] || die "no $VENV: run bash scripts/setup.sh $PYVER first"
 exec flock /tmp/zentrope-build.lock "$VENV/bin/python" -m pip install \

@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
-# Set up (see setup.sh), then run the project's main job.  Arguments go to
-# the job; PYTHON=/path/to/python3.X runs it on another CPython version.
+# Set up (see setup.sh), then run the project's main job.
+#
+#   bash scripts/main.sh [VERSION] [job arguments...]
+#
+# VERSION as in setup.sh (or PYTHON=/path/to/python3.X); the other arguments
+# go to the job.
 set -euo pipefail
 source "$(dirname "$0")/_common.sh"
 
-parse_common_args
+parse_common_args "$@"
+run_in_root_if_needed "$0" "$@"
+set -- "${REST[@]}"
 bash "$ROOT/scripts/setup.sh" "$PYVER"
 cd "$ROOT"
 

@@ -4,7 +4,7 @@
 #
 #   bash scripts/test-asan.sh [VERSION] [pytest args...]
 #
-# VERSION as in setup.sh; the environment is .venv-asan for 3.10 and
+# VERSION as in setup.sh; the environment is .venv-asan for 3.13 and
 # .venv-asan-VERSION for the others.  Extra arguments go to pytest.
 #
 # The interpreter itself is not instrumented, so the sanitizer runtimes are
@@ -19,9 +19,9 @@
 #                         the first report ends the process with a status
 #                         that pytest (or the parent test) sees as a failure;
 #   handle_segv=1         a crash is reported with a stack.
-# PySide6 6.10 and Qt run cleanly with the preloaded runtime (no
-# alloc-dealloc-mismatch or link-order reports), so no checks are switched
-# off beyond leaks; should an uninstrumented Qt library ever trip one, the
+# PySide6 (6.11 on CPython 3.10, 6.12 on 3.15) and Qt run cleanly with the
+# preloaded runtime (no alloc-dealloc-mismatch or link-order reports), so no
+# checks are switched off beyond leaks; should an uninstrumented Qt library ever trip one, the
 # options to add through ASAN_OPTIONS are alloc_dealloc_mismatch=0 and
 # verify_asan_link_order=0.
 # UBSan: print_stacktrace=1, halt_on_error=1 (the module is also built with
@@ -31,6 +31,7 @@ source "$(dirname "$0")/_common.sh"
 cd "$ROOT"
 
 parse_common_args "$@"
+run_in_root_if_needed "$0" "$@"
 [ -z "$DEPS" ] || die "--deps is for setup.sh and test.sh"
 VENV="$(venv_dir "$PYVER" asan)"
 

@@ -11,6 +11,7 @@ set -euo pipefail
 source "$(dirname "$0")/_common.sh"
 
 parse_common_args "$@"
+run_in_root_if_needed "$0" "$@"
 lead=("$PYVER")
 [ -z "$DEPS" ] || lead+=("--deps=$DEPS")
 bash "$ROOT/scripts/setup.sh" "${lead[@]}"

@@ -1,9 +1,11 @@
 """GeometryModelFigure.dropEvent: real Qt drops to connected slots, duck-typed events, failures."""
+import os
+
 import pytest
 from matplotlib.colors import to_rgba
 from PySide6 import QtCore, QtGui, QtWidgets
 
-from conftest import FakeEvent, make_mime, send_drag_enter, shows
+from conftest import MODNAME, FakeEvent, make_mime, run_child, send_drag_enter, shows
 
 Qt = QtCore.Qt
 
@@ -63,3 +65,32 @@ def test_duck_typed_drop_events(figure, label, source, urls, emitted):
     assert all(a == () and k == {} for _, a, k in ev.log)
     assert [g[:2] for g in got] == emitted
     assert draws == [to_rgba(fig._axcolor0)]  # one draw, after the resting colour is set
+
+
+def test_thousands_of_real_label_drops_to_a_python_slot_leave_the_process_sound():
+    # Each drop goes through Qt to the native handler, which emits geom_dropped to a Python
+    # slot. A binding that corrupts the heap on that path (PySide6-Essentials 6.12.0 does on
+    # CPython before 3.12, after about a thousand emissions) aborts the child.
+    out = run_child(f"""if 1:
+        from PySide6 import QtCore, QtGui, QtWidgets
+        from {MODNAME} import GeometryModelFigure
+        from zentrope.widgets.library.labels import GeometryLabelDraggable
+        import sys
+        sys.path.insert(0, {os.path.dirname(__file__)!r})
+        from conftest import send_drag_enter
+        Qt = QtCore.Qt
+        app = QtWidgets.QApplication([])
+        fig = GeometryModelFigure(None, None)
+        fig.draw = lambda: None  # the canvas's render is not the path under test
+        got = []
+        fig.geom_dropped.connect(lambda name, isgeom: got.append((name, isgeom)))
+        label, mime = GeometryLabelDraggable("beam", True), QtCore.QMimeData()
+        mime.setParent(label)
+        for _ in range(5000):  # Qt delivers a drop only after an accepted drag-enter
+            assert send_drag_enter(fig, mime).isAccepted()
+            QtWidgets.QApplication.sendEvent(fig, QtGui.QDropEvent(
+                QtCore.QPointF(40, 40), Qt.DropAction.CopyAction, mime, Qt.MouseButton.LeftButton,
+                Qt.KeyboardModifier.NoModifier))
+        print(len(got), set(got))
+        """)
+    assert out == "5000 {('beam', True)}\n"

@@ -9,6 +9,7 @@ import sys
 from pathlib import Path
 
 import pytest
+from packaging.requirements import Requirement
 
 import zentrope
 
@@ -21,22 +22,26 @@ def test_one_version_number():
     assert zentrope.__version__ == META["Version"]
 
 
-def bounds(spec):  # {">=": "3.10", "<": "3.14"} of a specifier in any order
-    return dict(re.findall(r"(>=|<)\s*([\d.]+)", spec))
-
-
 def test_declared_interpreters_and_lower_bounds_are_what_ci_tests():
     supported = re.search(r"^SUPPORTED_VERSIONS=\(([^)]*)\)", (ROOT / "scripts/_common.sh").read_text(),
                           re.M).group(1).split()
     classified = [c.rsplit(" :: ", 1)[1] for c in META.get_all("Classifier")
                   if re.fullmatch(r"Programming Language :: Python :: 3\.\d+", c)]
-    py = bounds(META["Requires-Python"])
-    lo, hi = (int(py[op].split(".")[1]) for op in (">=", "<"))
-    assert classified == supported == [f"3.{m}" for m in range(lo, hi)]
-    pins = dict(re.findall(r"^([\w-]+)==(\S+)$", (ROOT / ".ci/lowest-deps.txt").read_text(), re.M))
-    lower = {re.match(r"[\w-]+", r).group(): bounds(r)[">="]
-             for r in META.get_all("Requires-Dist") if "extra ==" not in r}
-    assert pins == lower and set(pins) == {"PySide6-Essentials", "matplotlib", "numpy"}
+    lo = int(supported[0].split(".")[1])
+    assert META["Requires-Python"] == f">={supported[0]}"
+    assert classified == supported == [f"3.{m}" for m in range(lo, lo + len(supported))]
+    newest = re.search(r"^set\(ZENTROPE_NEWEST_TESTED_PYTHON ([\d.]+)\)", (ROOT / "CMakeLists.txt").read_text(), re.M)
+    assert newest.group(1) == supported[-1]  # the build refuses what is newer
+    # the lowest set is the ranges' lower bounds, marker for marker
+    pins = [Requirement(line) for line in (ROOT / ".ci/lowest-deps.txt").read_text().splitlines()
+            if line and not line.startswith("#")]
+    ranges = [Requirement(r) for r in META.get_all("Requires-Dist") if "extra ==" not in r]
+    lower = {(r.name, str(r.marker)): {s.version for s in r.specifier if s.operator == ">="} for r in ranges}
+    assert {(p.name, str(p.marker)): {s.version for s in p.specifier} for p in pins} == lower
+    # on every supported CPython, and on a newer one, exactly one range of each dependency applies
+    for v in [*supported, f"3.{lo + len(supported)}"]:
+        applying = sorted(r.name for r in ranges if r.marker is None or r.marker.evaluate({"python_version": v}))
+        assert applying == ["PySide6-Essentials", "matplotlib", "numpy"], v
 
 
 @pytest.mark.skipif(bool(os.environ.get("ZENTROPE_SANITIZED")),
