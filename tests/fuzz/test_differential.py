@@ -116,10 +116,11 @@ TRAPPED = {"widget": ["draw", "set_selection"], "ax": ["set_facecolor", "relim",
            "patch": ["set_facecolor"], "label": ["set_color"], "line": ["remove", "set_ydata"]}
 listed = st.lists(seq("listed") | seq("listed", seq("obj")), max_size=2).map(lambda e: ("listed", *e))
 attr_values = lit(None, [], [[]], 5) | seq("obj") | seq("attr", ref, ["ax", "fig"]) | listed
-reads_plt = seq("remove", ref, small, small) | seq("select", ref, small)
-watches = seq("watch", [0, 1], st.none() | reads_plt)  # another watcher, and what sys.unraisablehook does
+select = seq("select", ref, small)
+watches = seq("watch", [0, 1], st.none() | select,  # another watcher, what the unraisable hook does, plt rebound
+              GLOBAL_VALUES["plt"] | seq("plt", select, "__str__"))
 acts = st.one_of(  # what hooks do while a method runs (one level: their arguments are plain)
-    raises, seq("clear", ref), reads_plt, seq("draw", ref),
+    raises, seq("clear", ref), seq("remove", ref, small, small), select, seq("draw", ref),
     globals_.flatmap(lambda g: seq("rebind", g, GLOBAL_VALUES[g])), seq("delglobal", globals_), seq("kill", ref),
     seq("delattr", ref, attrs), seq("setattr", ref, attrs, attr_values),
     *(seq("trap", ref, target, traps(*names)) for target, names in TRAPPED.items()),
@@ -176,9 +177,8 @@ FIGURE = ("new", "figure", ("lit", None), ("lit", False), (), None)
 LINES = ("call", 0, "add_element", [("elem", ("lines", 2, "list"), None)], ())
 
 
-def rebound(act, hook=None):  # plt rebound (to a Plt whose __str__ does hook) after act, then read
-    return [FIGURE, LINES, ("act", act), ("act", ("rebind", "plt", ("plt", hook, "__str__"))),
-            ("call", 0, "set_selection", [("lit", 0)], ())]
+def rebound(*acts):  # plt read after acts
+    return [FIGURE, LINES, *[("act", a) for a in acts], ("call", 0, "set_selection", [("lit", 0)], ())]
 
 
 @settings(max_examples=EXAMPLES, deadline=None, derandomize=not SOAK, suppress_health_check=list(HealthCheck))
@@ -195,10 +195,10 @@ def rebound(act, hook=None):  # plt rebound (to a Plt whose __str__ does hook) a
                 ("call", 0, "set_artist_value", [("lit", 0), ("arr", (6,), "ramp")], ())])  # item read
 @example(steps=[FIGURE, ("call", 0, "add_element", [("elem", ("lines", 1, "list"), None, (  # the look-up of plot
     "plot", "eq", ("swap", "delclass", "collect")))], ())])  # moves the element to a new class and frees the old
-@example(steps=rebound(("watch", 0, None), ("select", 0, 0)))  # the module reads plt in another watcher (which
-@example(steps=rebound(("watch", 1, ("select", 0, 0))))  # formats the new value, or fails into the unraisable hook)
-@example(steps=rebound(("unwatch",)))  # no watcher on the namespace
-@example(steps=rebound(("steal", True)))  # the module's watcher cleared, its id taken by another
+@example(steps=rebound(("watch", 0, None, ("plt", ("select", 0, 0), "__str__"))))  # the module reads plt in another
+@example(steps=rebound(("watch", 1, ("select", 0, 0), ("plt", None))))  # watcher (formatting the new value, or
+@example(steps=rebound(("unwatch",), ("rebind", "plt", ("plt", None))))  # failing into the unraisable hook); with
+@example(steps=rebound(("steal", True), ("rebind", "plt", ("plt", None))))  # no watcher; with the module's id reused
 @example(steps=[FIGURE, ("crowd", 0, 40)])  # one call while 40 threads are inside calls
 def test_native_module_behaves_as_its_python_twin(worker, steps):
     worker.run(steps)

@@ -179,6 +179,8 @@ FAKE_METHODS = {
     "Element": {"plot": plot}, "NoPlot": {}, "Slot": {"emit": lambda s, *args: None},
 }
 FAKES = {kind: type(kind, (Hostile,), {m: logged(m, f) for m, f in ms.items()}) for kind, ms in FAKE_METHODS.items()}
+FAKES["Plt"].setp = property(  # a Plt logs each read of its setp too: a stale plt shows even when setp is not called
+    lambda s, setp=FAKES["Plt"].setp: s._fz_world.note(f"{s._fz_role} read") or setp.__get__(s))
 FAKES["RowsNdim"] = type("RowsNdim", (FAKES["Rows"],), {"ndim": property(lambda s: s._fz_world.make(s.ndim_value))})
 
 
@@ -336,14 +338,16 @@ class World:
     def module_watchers(self):  # the dict watchers the native module has added (the twin has none)
         return watchers_in_use() - INTERPRETERS_WATCHERS - FUZZ_WATCHERS if self.mod is native else set()
 
-    def watch(self, kind, act):
+    def watch(self, kind, act, plt):
         # another watcher of the namespace, after the module's: 0 formats each key and new value
-        # (a Plt runs Python code in __str__), 1 fails and so calls sys.unraisablehook (which does act)
+        # (a Plt runs Python code in __str__), 1 fails and so calls sys.unraisablehook (which does
+        # act); then plt is rebound
         self.on_unraisable = act
         if add_dict_watcher and not self.watchers:
             self.watchers.append(add_dict_watcher(kind))
             FUZZ_WATCHERS.add(self.watchers[0])
             watch_dict(self.watchers[0], vars(self.mod))
+        self.make(("rebind", "plt", plt))
 
     def unwatch(self):  # no watcher but the interpreter's own watches the namespace any more
         for i in watchers_in_use() - INTERPRETERS_WATCHERS:
