@@ -13,6 +13,12 @@ namespace {
 // recursion limit.
 constexpr int kFreeDepth = 32;
 
+// Native method calls under way on this thread. (The module is built with
+// TLS descriptors: a read costs about as much as a few instructions more
+// than a plain global, where the general dynamic model calls into the
+// loader.)
+thread_local int native_depth = 0;
+
 inline NativeFunction* as_fn(PyObject* o) { return reinterpret_cast<NativeFunction*>(o); }
 
 // --- argument binding, with CPython 3.10's rules and messages -------------
@@ -130,9 +136,8 @@ inline PyObject* run(NativeFunction* f, PyObject* const* frame_args) noexcept {
     // cycle of them must end in RecursionError, not a stack overflow. The
     // nesting of ordinary use (a few levels) is counted here alone; past
     // kFreeDepth every call also counts towards the interpreter's limit of
-    // its own thread (entered and left by the same call). The counter
-    // covers all threads, so it is never below the nesting of this one.
-    int& depth = state().native_depth;
+    // its own thread (entered and left by the same call).
+    int& depth = native_depth;
     const bool counted = ++depth > kFreeDepth;
 #if PY_VERSION_HEX >= 0x030C0000
     // From 3.12 on Py_EnterRecursiveCall counts against the C recursion

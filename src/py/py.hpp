@@ -345,9 +345,16 @@ struct Method {
 };
 
 // The method look-up of the running interpreter: 1 with an unbound function
-// in *found, 0 with a bound or plain callable, 0 with NULL on error.
+// in *found, 0 with a bound or plain callable, 0 with NULL on error. The
+// look-up of the instance's namespace can run Python code (the __eq__ of a
+// key with a colliding hash) that gives `o` another class and lets the old
+// one go, while the interpreter's own look-up still names the old one in its
+// error message: the class is owned across it.
 #if PY_VERSION_HEX < 0x030D0000
-inline int find_method(PyObject* o, PyObject* name, PyObject** found) { return _PyObject_GetMethod(o, name, found); }
+inline int find_method(PyObject* o, PyObject* name, PyObject** found) {
+    Ref cls = Ref::new_ref(reinterpret_cast<PyObject*>(Py_TYPE(o)));
+    return _PyObject_GetMethod(o, name, found);
+}
 #else
 int find_method(PyObject* o, PyObject* name, PyObject** found);
 #endif

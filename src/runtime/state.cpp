@@ -86,47 +86,35 @@ void init_state(PyObject* builtins) {
 
 namespace detail {
 
-#if ZEN_DICT_WATCHERS
-namespace {
-// Any change to a watched namespace (or its end) invalidates every entry.
-int on_namespace_event(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept {
-    ++g_state.global_cache.generation;
-    return 0;
-}
-}  // namespace
-
-void watch_namespace(PyObject* dict, Loc where) {
-    GlobalCache& cache = g_state.global_cache;
-    if (cache.watcher < 0) cache.watcher = check(PyDict_AddWatcher(on_namespace_event), where);
-    check(PyDict_Watch(cache.watcher, dict), where);
-}
-#endif
-
-Ref lookup_global_uncached(GlobalCache::Entry& entry, PyObject* globals, PyObject* name, Loc where) {
-#if ZEN_DICT_WATCHERS
-    // Watching is idempotent; from now on a change to `globals` moves the
-    // generation on.
-    watch_namespace(globals, where);
-    const uint64_t generation = g_state.global_cache.generation;
+Ref lookup_builtin(PyObject* name, Loc where) {
+#if PY_VERSION_HEX >= 0x030D0000
+    PyObject* value;
+    if (check(PyDict_GetItemRef(g_state.builtins.get(), name, &value), where)) return Ref::steal(value);
 #else
-    const uint64_t version = version_of(globals);
-#endif
-    // The look-up hashes an exact str: no Python code runs between it and
-    // the store of the (borrowed) value, which the namespace holds.
-    PyObject* value = PyDict_GetItemWithError(globals, name);
-    if (value) {
-#if ZEN_DICT_WATCHERS
-        entry = GlobalCache::Entry{name, globals, generation, value};
-#else
-        entry = GlobalCache::Entry{name, version, value};
-#endif
-        return Ref::borrow(value);
-    }
-    if (!PyErr_Occurred()) value = PyDict_GetItemWithError(g_state.builtins.get(), name);
-    if (value) return Ref::borrow(value);
+    // borrowed from the built-ins: owned at once
+    if (PyObject* value = PyDict_GetItemWithError(g_state.builtins.get(), name)) return Ref::new_ref(value);
     if (PyErr_Occurred()) raise(where);
+#endif
     raise_name_error(name, where);
 }
+
+#if ZEN_GLOBAL_CACHE
+Ref lookup_global_filling(PyObject* globals, const GlobalName& name, Loc where) {
+    // Stamped with the version from before the look-up: should a key's
+    // __eq__ change the namespace during it, the entry is stale at once.
+    // Nothing runs between the look-up and the stamp. A name found among the
+    // built-ins is not cached: the built-ins change without the namespace.
+    const uint64_t version = version_of(globals);
+    PyObject* value = PyDict_GetItemWithError(globals, name);
+    if (value) {
+        name.version = version;
+        name.value = value;
+        return Ref::new_ref(value);
+    }
+    if (PyErr_Occurred()) raise(where);
+    return lookup_builtin(name, where);
+}
+#endif
 
 }  // namespace detail
 

@@ -1,11 +1,10 @@
 // The module's process-wide state, in one place: the interned names it looks
 // up, the constants and keyword-name tuples its calls pass, the built-ins it
 // fetches once, the native method type, the module object and the
-// interpreter it belongs to, the cache of global look-ups and the home of the
-// native call nesting counter. Names, constants, built-ins and the type are
-// made once, on the first execution of the module, and kept for the life of
-// the process; a failed execution keeps what it made, and a retry makes only
-// what is missing.
+// interpreter it belongs to and the cached global look-ups. Names,
+// constants, built-ins and the type are made once, on the first execution of
+// the module, and kept for the life of the process; a failed execution keeps
+// what it made, and a retry makes only what is missing.
 #pragma once
 
 #include "py/py.hpp"
@@ -56,45 +55,31 @@ namespace zen {
     X(module_fullname, "zentrope.widgets.models.gmodel.mpl")                 \
     X(dunder_main, "__main__")
 
-// Global look-ups that find the name in the module namespace are cached (a
-// name found among the built-ins is looked up again at each use). Before
-// 3.12 an entry is stamped with the version of the namespace dict: every new
-// dict and every change to one takes the next value of one process-wide
-// counter, so a namespace that has the stamped version now is the very dict
-// the value came from, unchanged since. From 3.12 on, where that version is
-// deprecated, a dict watcher on the namespace moves one generation counter
-// on at every change (and when the dict is freed). Either way an entry is
-// valid exactly while its namespace has not changed, and its value
-// (borrowed) is still held by it.
-#if PY_VERSION_HEX >= 0x030C0000
-#define ZEN_DICT_WATCHERS 1
+// Up to 3.13 the value of each global that method bodies read is cached,
+// stamped with the version tag of the namespace dict it came from: every new
+// dict and every change to one takes the next value of one counter, at the
+// moment the change is stored, so a namespace that has the stamped version
+// now is the very dict the value came from, unchanged since, and still holds
+// the (borrowed) value. A tag is the dict's own: nothing outside the dict
+// can take it away or make it lag behind a change. (Dict watchers, which
+// 3.12 offers instead, are told of a change before it is stored, with other
+// watchers' Python code between the two, and can be removed by anyone: a
+// cache fed by them can keep a value the namespace has let go.) 3.14 has no
+// version tag, and a global is looked up at each use, as by the
+// interpreter's own generic path.
+#if PY_VERSION_HEX < 0x030E0000
+#define ZEN_GLOBAL_CACHE 1
 #else
-#define ZEN_DICT_WATCHERS 0
+#define ZEN_GLOBAL_CACHE 0
 #endif
 
-struct GlobalCache {
-    struct Entry {
-        PyObject* name = nullptr;  // compared by identity only
-#if ZEN_DICT_WATCHERS
-        PyObject* globals = nullptr;  // compared by identity only
-        uint64_t generation = 0;
-#else
-        uint64_t version = 0;  // of the namespace; no live dict has version 0
-#endif
-        PyObject* value = nullptr;  // borrowed from the namespace
-    };
-    static constexpr std::size_t kSize = 64;
-    Entry entries[kSize];
-#if ZEN_DICT_WATCHERS
-    uint64_t generation = 1;
-    int watcher = -1;
-#endif
-};
-
-// An interned name that method bodies look up as a module global, with the
-// cache entry of its own.
+// An interned name that method bodies look up as a module global, with its
+// cache entry.
 struct GlobalName : Immortal {
-    mutable GlobalCache::Entry cached;
+#if ZEN_GLOBAL_CACHE
+    mutable uint64_t version = 0;       // of the namespace; no live dict has version 0
+    mutable PyObject* value = nullptr;  // borrowed from that namespace
+#endif
 };
 
 struct Names {
@@ -138,14 +123,6 @@ struct State {
     // first interpreter that created one.
     PyObject* module = nullptr;
     int64_t interpreter_id = -1;
-
-    GlobalCache global_cache;
-
-    // Native method calls under way, on all threads together: an upper
-    // bound of each thread's own nesting. Changed only with the GIL held
-    // (the module runs in one interpreter), so a plain int: a per-thread
-    // counter would cost a TLS look-up on every call.
-    int native_depth = 0;
 };
 
 // The state; its members are valid after init_state() has succeeded once.
@@ -157,35 +134,41 @@ constexpr State& state() noexcept { return g_state; }
 void init_state(PyObject* builtins);
 
 namespace detail {
-#if ZEN_DICT_WATCHERS
-// Starts watching a namespace dict (idempotent).
-void watch_namespace(PyObject* dict, Loc where = Loc::current());
-inline bool entry_current(const GlobalCache::Entry& entry, PyObject* globals) {
-    return entry.globals == globals && entry.generation == g_state.global_cache.generation;
+[[gnu::cold, gnu::noinline]] Ref lookup_builtin(PyObject* name, Loc where);
+#if ZEN_GLOBAL_CACHE
+inline uint64_t version_of(PyObject* dict) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"  // 3.12 and 3.13: deprecated, still kept up
+    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+#pragma GCC diagnostic pop
 }
-#else
-inline uint64_t version_of(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
-inline bool entry_current(const GlobalCache::Entry& entry, PyObject* globals) {
-    return entry.version == version_of(globals);
-}
+Ref lookup_global_filling(PyObject* globals, const GlobalName& name, Loc where);
 #endif
-
-Ref lookup_global_uncached(GlobalCache::Entry& entry, PyObject* globals, PyObject* name, Loc where);
 }  // namespace detail
 
 // A name as a function body sees it: the module namespace `globals`, then
-// the built-ins, else NameError.
+// the built-ins, else NameError. The value is owned before any Python code
+// can run.
 inline Ref lookup_global(PyObject* globals, PyObject* name, Loc where = Loc::current()) {
-    GlobalCache::Entry& entry =
-        g_state.global_cache.entries[(reinterpret_cast<std::uintptr_t>(name) >> 4) % GlobalCache::kSize];
-    if (entry.name == name && detail::entry_current(entry, globals)) return Ref::new_ref(entry.value);
-    return detail::lookup_global_uncached(entry, globals, name, where);
+#if PY_VERSION_HEX >= 0x030D0000
+    PyObject* value;
+    if (PyDict_GetItemRef(globals, name, &value) > 0) [[likely]] return Ref::steal(value);
+#else
+    // borrowed from the namespace: owned at once
+    if (PyObject* value = PyDict_GetItemWithError(globals, name)) [[likely]] return Ref::new_ref(value);
+#endif
+    if (PyErr_Occurred()) raise(where);
+    return detail::lookup_builtin(name, where);
 }
 
 // The same for a name with a cache entry of its own.
 inline Ref lookup_global(PyObject* globals, const GlobalName& name, Loc where = Loc::current()) {
-    if (detail::entry_current(name.cached, globals)) return Ref::new_ref(name.cached.value);
-    return detail::lookup_global_uncached(name.cached, globals, name, where);
+#if ZEN_GLOBAL_CACHE
+    if (name.version == detail::version_of(globals)) [[likely]] return Ref::new_ref(name.value);
+    return detail::lookup_global_filling(globals, name, where);
+#else
+    return lookup_global(globals, name.get(), where);
+#endif
 }
 
 // `from <module> import <name>` for an already imported module object: the
