@@ -25,26 +25,13 @@ from matplotlib.axes import Axes
 from matplotlib.figure import Figure
 from PySide6 import QtCore, QtGui, QtWidgets
 
+import zentrope.widgets.models.gmodel.mpl as native
+from zentrope.widgets.library.labels import GeometryLabelDraggable as Label
+
 try:  # other dict watchers (from 3.12, in builds with the test modules)
     from _testcapi import add_dict_watcher, clear_dict_watcher, unwatch_dict, watch_dict
 except ImportError:
     add_dict_watcher = None
-
-
-def watchers_in_use():  # the ids with a dict watcher (unwatching a fresh dict fails for the others)
-    ids = set()
-    for i in range(8) if add_dict_watcher else ():
-        with contextlib.suppress(ValueError):
-            unwatch_dict(i, {})
-            ids.add(i)
-    return ids
-
-
-INTERPRETERS_WATCHERS = watchers_in_use()  # before the module adds its own
-FUZZ_WATCHERS = set()  # those the worlds added
-
-import zentrope.widgets.models.gmodel.mpl as native  # noqa: E402
-from zentrope.widgets.library.labels import GeometryLabelDraggable as Label  # noqa: E402
 
 REFERENCE = pathlib.Path(__file__).resolve().parents[2] / "bench" / "reference.py"
 BENCH_BASE = "from standins import StandInCanvas as FigureCanvas\n"
@@ -312,9 +299,9 @@ class World:
             "delattr": lambda k, attr: delattr(widget(k), attr),
             "listed": lambda *items: Listed(self, [self.make(v) for v in items]),
             "trap": lambda k, target, trap: self.trapped(TRAP_TARGETS[target](widget(k)), trap),
-            "watch": self.watch, "unwatch": self.unwatch, "steal": self.steal,
+            "watch": self.watch, "unwatch": self.unwatch,
         }
-        self.watchers, self.stolen = [], False
+        self.watchers = []
         self.reset()
 
     def reset(self):
@@ -325,42 +312,26 @@ class World:
         for i in self.watchers:  # (a cleared watcher's id stays on the dicts it watched)
             unwatch_dict(i, vars(self.mod))
             clear_dict_watcher(i)
-            FUZZ_WATCHERS.remove(i)
-        for i in self.module_watchers():  # back on the namespace before it is restored
-            watch_dict(i, vars(self.mod))
         vars(self.mod).clear()
         vars(self.mod).update(self.saved)
         self.widgets, self.qt, self.keep, self.log, self.watchers = [], [], [], [], []
         self.counter, self.target, self.dispatching = itertools.count(), None, False
         self.on_unraisable = None  # what sys.unraisablehook does, each time
-        return self.stolen  # the module has lost its watcher: this process is done
-
-    def module_watchers(self):  # the dict watchers the native module has added (the twin has none)
-        return watchers_in_use() - INTERPRETERS_WATCHERS - FUZZ_WATCHERS if self.mod is native else set()
 
     def watch(self, kind, act, plt):
-        # another watcher of the namespace, after the module's: 0 formats each key and new value
-        # (a Plt runs Python code in __str__), 1 fails and so calls sys.unraisablehook (which does
-        # act); then plt is rebound
+        # another watcher of the namespace: 0 formats each key and new value (a Plt runs Python
+        # code in __str__), 1 fails and so calls sys.unraisablehook (which does act); then plt is
+        # rebound
         self.on_unraisable = act
         if add_dict_watcher and not self.watchers:
             self.watchers.append(add_dict_watcher(kind))
-            FUZZ_WATCHERS.add(self.watchers[0])
             watch_dict(self.watchers[0], vars(self.mod))
         self.make(("rebind", "plt", plt))
 
-    def unwatch(self):  # no watcher but the interpreter's own watches the namespace any more
-        for i in watchers_in_use() - INTERPRETERS_WATCHERS:
-            unwatch_dict(i, vars(self.mod))
-
-    def steal(self, reuse):
-        # the module's watcher cleared, its id then taken by another watcher if reuse (the test
-        # module counts the watchers it clears as its own: one more first keeps its count right)
-        for i in self.module_watchers():
-            FUZZ_WATCHERS.add(add_dict_watcher(2))
-            clear_dict_watcher(i)
-            FUZZ_WATCHERS.update([add_dict_watcher(2)] if reuse else [])
-            self.stolen = True
+    def unwatch(self):  # the namespace unwatched by every watcher (the module keeps none of its own:
+        for i in range(8) if add_dict_watcher else ():  # were it to, reset would have to restore it)
+            with contextlib.suppress(ValueError):  # (no watcher with that id)
+                unwatch_dict(i, vars(self.mod))
 
     def trapped(self, obj, trap):
         # obj, with a trap for a look-up of (name, trigger, mutations) if its class has the name
