@@ -18,7 +18,7 @@ from hypothesis import HealthCheck, example, given, settings, strategies as st
 WORKER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "worker.py")
 SOAK = os.environ.get("ZENTROPE_FUZZ_EXAMPLES")
 # CI: a fixed set that takes about a minute in each leg (sequences run about 3x slower there)
-EXAMPLES = int(SOAK or (250 if "libasan" in os.environ.get("LD_PRELOAD", "") else 400))
+EXAMPLES = int(SOAK or (220 if "libasan" in os.environ.get("LD_PRELOAD", "") else 400))
 STEP_TIMEOUT = float(os.environ.get("ZENTROPE_FUZZ_STEP_TIMEOUT", "120"))
 SEQUENCES_PER_WORKER = 300  # a fresh child now and then bounds what one process accumulates
 
