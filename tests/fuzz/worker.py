@@ -45,8 +45,8 @@ CLASSES = {"QObject": QtCore.QObject, "QLabel": QtWidgets.QLabel, "label": Label
 GETTER_CONTEXT_VARIES = sys.version_info >= (3, 12)
 # From 3.14 the interpreter's own method look-up uses freed memory when an instance-dict key's
 # __eq__ moves the object to another class and the old class is collected (the native module
-# must survive that). There the twin keeps the old class alive until the world's reset; the
-# look-up then binds with the class the object has after the key's __eq__, as 3.13 does.
+# must survive that). There the twin's traps keep the old class alive; the look-up then binds
+# with the class the object has after the key's __eq__, as 3.13's does.
 TWIN_KEEPS_OLD_CLASSES = sys.version_info >= (3, 14)
 TRAP_TARGETS = {"widget": lambda w: w, "ax": lambda w: w.ax, "patch": lambda w: w.fig.patch,
                 "label": lambda w: w.ax.xaxis.label, "line": lambda w: w.artists[-1][0]}
@@ -215,12 +215,13 @@ class Trap:
             MUTATE[m](self)
 
 
-MUTATE = {  # what a trap does mid-look-up: obj moved to the sibling class, the descriptor or the key
-    "swap": lambda t: setattr(t.obj, "__class__", t.new),  # deleted, the trap's reference to the old
-    "delattr": lambda t: vars(type(t.obj)).get(t.name) is t and delattr(type(t.obj), t.name),  # class
-    "delkey": lambda t: t.obj.__dict__.pop(t),  # dropped (the twin keeps it where the interpreter
+MUTATE = {  # what a trap does mid-look-up
+    "swap": lambda t: setattr(t.obj, "__class__", t.new),  # obj moved to the sibling class
+    "delattr": lambda t: vars(type(t.obj)).get(t.name) is t and delattr(type(t.obj), t.name),  # the descriptor
+    "delkey": lambda t: t.obj.__dict__.pop(t),  # the key deleted
+    # the trap's reference to the old class dropped (see TWIN_KEEPS_OLD_CLASSES)
     "delclass": lambda t: TWIN_KEEPS_OLD_CLASSES and t.world.mod is not native or setattr(t, "old", None),
-    "collect": lambda t: gc.collect()}  # would crash), a collection
+    "collect": lambda t: gc.collect()}
 
 
 class Held:  # a drag event without a label or URLs; its first mimeData() call waits at the gate
