@@ -111,8 +111,8 @@ def traps(*names):  # (name, trigger, mutations): see worker.Trap
         lambda ms: tuple(m for m in MUTATIONS if m in ms)))
 
 
-TRAPPED = {"widget": ["draw", "set_selection"], "ax": ["set_facecolor", "relim", "autoscale_view", "tick_params"],
-           "patch": ["set_facecolor"], "label": ["set_color"], "line": ["remove", "set_ydata"]}
+TRAPPED = {"ax": ["set_facecolor", "relim", "autoscale_view", "tick_params"], "patch": ["set_facecolor"],
+           "label": ["set_color"], "line": ["remove", "set_ydata"]}
 listed = st.lists(seq("listed") | seq("listed", seq("obj")), max_size=2).map(lambda e: ("listed", *e))
 attr_values = lit(None, [], [[]], 5) | seq("obj") | seq("attr", ref, ["ax", "fig"]) | listed
 select = seq("select", ref, small)

@@ -48,8 +48,10 @@ GETTER_CONTEXT_VARIES = sys.version_info >= (3, 12)
 # must survive that). There the twin's traps keep the old class alive; the look-up then binds
 # with the class the object has after the key's __eq__, as 3.13's does.
 TWIN_KEEPS_OLD_CLASSES = sys.version_info >= (3, 14)
-TRAP_TARGETS = {"widget": lambda w: w, "ax": lambda w: w.ax, "patch": lambda w: w.fig.patch,
-                "label": lambda w: w.ax.xaxis.label, "line": lambda w: w.artists[-1][0]}
+# Where a trap goes on a widget. Not on the widget itself: a PySide wrapper whose class is
+# assigned corrupts PySide's own state (plain Python crashes later, at a construction or at exit).
+TRAP_TARGETS = {"ax": lambda w: w.ax, "patch": lambda w: w.fig.patch, "label": lambda w: w.ax.xaxis.label,
+                "line": lambda w: w.artists[-1][0]}
 
 
 def load_twin():  # bench/reference.py, executed as a module whose canvas base is the real one
