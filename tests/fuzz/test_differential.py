@@ -18,7 +18,7 @@ from hypothesis import HealthCheck, example, given, settings, strategies as st
 WORKER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "worker.py")
 SOAK = os.environ.get("ZENTROPE_FUZZ_EXAMPLES")
 # CI: a fixed set that takes about a minute in each leg (sequences run about 3x slower there)
-EXAMPLES = int(SOAK or (250 if "libasan" in os.environ.get("LD_PRELOAD", "") else 400))
+EXAMPLES = int(SOAK or (220 if "libasan" in os.environ.get("LD_PRELOAD", "") else 400))
 STEP_TIMEOUT = float(os.environ.get("ZENTROPE_FUZZ_STEP_TIMEOUT", "120"))
 SEQUENCES_PER_WORKER = 300  # a fresh child now and then bounds what one process accumulates
 
@@ -101,14 +101,29 @@ raises = seq("raise", ["ValueError", "AttributeError"])
 GLOBAL_VALUES = {"plt": seq("plt", None) | seq("obj") | lit(None), "QtWidgets": seq("obj") | lit(None),
                  "is_dark": seq("fn", lit(True, False, 0)) | st.just(("fn", ("raise", "ValueError"))) | lit(None),
                  "GeometryLabelDraggable": seq("cls", ["QObject", "QLabel", "label", "tuple"]) | lit(5)}
-globals_ = st.sampled_from(sorted(GLOBAL_VALUES))
+globals_ = st.sampled_from(["plt", *sorted(GLOBAL_VALUES)])  # plt, read most, twice as often
 attrs = ["artists", "ax", "fig"]
+MUTATIONS = ["swap", "delattr", "delkey", "delclass", "collect"]  # in the order a trap runs them
+
+
+def traps(*names):  # (name, trigger, mutations): see worker.Trap
+    return seq(list(names), ["eq", "get"], st.sets(st.sampled_from(MUTATIONS), min_size=1).map(
+        lambda ms: tuple(m for m in MUTATIONS if m in ms)))
+
+
+TRAPPED = {"ax": ["set_facecolor", "relim", "autoscale_view", "tick_params"], "patch": ["set_facecolor"],
+           "label": ["set_color"], "line": ["remove", "set_ydata"]}
 listed = st.lists(seq("listed") | seq("listed", seq("obj")), max_size=2).map(lambda e: ("listed", *e))
 attr_values = lit(None, [], [[]], 5) | seq("obj") | seq("attr", ref, ["ax", "fig"]) | listed
+select = seq("select", ref, small)
+watches = seq("watch", [0, 1], st.none() | select,  # another watcher, what the unraisable hook does, plt rebound
+              GLOBAL_VALUES["plt"] | seq("plt", select, "__str__"))
 acts = st.one_of(  # what hooks do while a method runs (one level: their arguments are plain)
-    raises, seq("clear", ref), seq("remove", ref, small, small), seq("select", ref, small), seq("draw", ref),
+    raises, seq("clear", ref), seq("remove", ref, small, small), select, seq("draw", ref),
     globals_.flatmap(lambda g: seq("rebind", g, GLOBAL_VALUES[g])), seq("delglobal", globals_), seq("kill", ref),
-    seq("delattr", ref, attrs), seq("setattr", ref, attrs, attr_values))
+    seq("delattr", ref, attrs), seq("setattr", ref, attrs, attr_values),
+    *(seq("trap", ref, target, traps(*names)) for target, names in TRAPPED.items()),
+    watches, seq("unwatch"))
 hook = st.none() | acts
 truth = seq("truth", st.booleans(), hook)
 indexes = st.one_of(
@@ -116,7 +131,8 @@ indexes = st.one_of(
     seq("np", ["int64", "int8", "float64"], small), seq("idx", small, ["__index__", "__ge__"], hook))
 elements = seq("elem", st.one_of(
     seq("lines", st.integers(0, 3), ["list", "tuple", "gen"]), seq("value", lit(5, None, "ab", [], [5]) | truth),
-    seq("fakes", st.integers(1, 2), ["remove", "set_ydata", "update", "set"], hook), seq("raise"), seq("noplot")), hook)
+    seq("fakes", st.integers(1, 2), ["remove", "set_ydata", "update", "set"], hook), seq("raise"), seq("noplot")), hook,
+    st.none() | traps("plot"))
 ndims = st.one_of(lit(1, 2, 0, None, 1.0), seq("np", "int64", st.integers(0, 2)), st.just("missing"), raises,
                   seq("eq", lit(True, False) | truth, hook))
 values = st.one_of(seq("arr", [(6,), (2, 6), (3, 6), (1, 6), (), (0,), (4,), (2, 4), (0, 6)], ["ramp", "nan", "inf"]),
@@ -126,9 +142,9 @@ sources = lit(None) | seq("qobject") | seq("label", lit("beam", "", 7), lit(True
 url = st.sampled_from(["/d/a.csv", "/d/A.CSV", "/d/b.Csv", "/d/b.txt", "/d/c.csv.txt", "http://h/X.CSV", ""])
 urls = st.lists(url, min_size=1, max_size=1) | st.lists(url, max_size=2)
 kinds = st.sampled_from(["enter", "enter", "leave", "drop"])  # enter, with the most branches, twice as often
+DRAG = ["mimeData", "parent", "hasUrls", "urls", "toLocalFile", "accept"]
 events = st.one_of(
-    seq("fake", kinds, sources | seq("obj"), urls, st.just((None, None)) | seq(
-        ["mimeData", "parent", "hasUrls", "urls", "toLocalFile", "accept"], acts)),
+    seq("fake", kinds, sources | seq("obj"), urls, st.just((None, None)) | seq(DRAG, acts), st.none() | traps(*DRAG)),
     # Qt redirects a drop or leave sent through the application to the widget that accepted the
     # last enter, in whichever world that was: those go through the widget's own event()
     kinds.flatmap(lambda kind: seq("real", kind, sources, urls,
@@ -151,12 +167,17 @@ ops = st.one_of(  # the calls, add_element twice as often; then calls of every s
                  unique_by=lambda kv: kv[0]).map(tuple)),
     new(sound_parents, sound_parents, seq("widget", ref), seq("obj"), truth), seq("event", ref, events),
     seq("event", ref, events), seq("event", ref, events), seq("slot", ref, acts), seq("act", acts),
-    seq("act", seq("rebind", "plt", seq("plt", acts)) | seq("rebind", "is_dark", seq("fn", truth))
-        | seq("setattr", ref, "artists", listed)))  # a list subclass as the element list
+    seq("act", seq("rebind", "plt", seq("plt", acts, ["setp", "__str__"])) | seq("rebind", "is_dark", seq("fn", truth))
+        | seq("setattr", ref, "artists", listed) | watches),  # a list subclass as the element list
+    seq("crowd", ref, [3, 40]))
 sequences = st.tuples(new(sound_parents), st.lists(ops, max_size=12)).map(lambda t: [t[0], *t[1]])
 
 FIGURE = ("new", "figure", ("lit", None), ("lit", False), (), None)
 LINES = ("call", 0, "add_element", [("elem", ("lines", 2, "list"), None)], ())
+
+
+def rebound(*acts):  # plt read after acts
+    return [FIGURE, LINES, *[("act", a) for a in acts], ("call", 0, "set_selection", [("lit", 0)], ())]
 
 
 @settings(max_examples=EXAMPLES, deadline=None, derandomize=not SOAK, suppress_health_check=list(HealthCheck))
@@ -171,6 +192,12 @@ LINES = ("call", 0, "add_element", [("elem", ("lines", 2, "list"), None)], ())
     ("idx", 0, "__index__", ("rebind", "plt", ("plt", None)))], ())])
 @example(steps=[FIGURE, ("act", ("setattr", 0, "artists", ("listed", ("listed", ("obj",))))),  # a list subclass's
                 ("call", 0, "set_artist_value", [("lit", 0), ("arr", (6,), "ramp")], ())])  # item read
+@example(steps=[FIGURE, ("call", 0, "add_element", [("elem", ("lines", 1, "list"), None, (  # the look-up of plot
+    "plot", "eq", ("swap", "delclass", "collect")))], ())])  # moves the element to a new class and frees the old
+@example(steps=rebound(("watch", 0, None, ("plt", ("select", 0, 0), "__str__"))))  # the module reads plt in another
+@example(steps=rebound(("watch", 1, ("select", 0, 0), ("plt", None))))  # watcher (formatting the new value, or
+@example(steps=rebound(("unwatch",), ("rebind", "plt", ("plt", None))))  # failing into the unraisable hook); unwatched
+@example(steps=[FIGURE, ("crowd", 0, 40)])  # one call while 40 threads are inside calls
 def test_native_module_behaves_as_its_python_twin(worker, steps):
     worker.run(steps)
 

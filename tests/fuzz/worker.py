@@ -9,11 +9,13 @@
 # effects reach only its own world.
 import contextlib
 import enum
+import gc
 import itertools
 import os
 import pathlib
 import re
 import sys
+import threading
 from multiprocessing.connection import Connection
 
 import matplotlib.pyplot as pyplot  # the parent's conftest has set QT_QPA_PLATFORM and QT_API for us
@@ -26,6 +28,11 @@ from PySide6 import QtCore, QtGui, QtWidgets
 import zentrope.widgets.models.gmodel.mpl as native
 from zentrope.widgets.library.labels import GeometryLabelDraggable as Label
 
+try:  # other dict watchers (from 3.12, in builds with the test modules)
+    from _testcapi import add_dict_watcher, clear_dict_watcher, unwatch_dict, watch_dict
+except ImportError:
+    add_dict_watcher = None
+
 REFERENCE = pathlib.Path(__file__).resolve().parents[2] / "bench" / "reference.py"
 BENCH_BASE = "from standins import StandInCanvas as FigureCanvas\n"
 REAL_BASE = "from matplotlib.backends.backend_qtagg import FigureCanvasQTAgg as FigureCanvas\n"
@@ -36,6 +43,15 @@ CLASSES = {"QObject": QtCore.QObject, "QLabel": QtWidgets.QLabel, "label": Label
 # attribute read, without the .name/.obj its generic path adds to an AttributeError the
 # getter raises: for those the twin's answer depends on how warm its code is.
 GETTER_CONTEXT_VARIES = sys.version_info >= (3, 12)
+# From 3.14 the interpreter's own method look-up uses freed memory when an instance-dict key's
+# __eq__ moves the object to another class and the old class is collected (the native module
+# must survive that). There the twin's traps keep the old class alive; the look-up then binds
+# with the class the object has after the key's __eq__, as 3.13's does.
+TWIN_KEEPS_OLD_CLASSES = sys.version_info >= (3, 14)
+# Where a trap goes on a widget. Not on the widget itself: a PySide wrapper whose class is
+# assigned corrupts PySide's own state (plain Python crashes later, at a construction or at exit).
+TRAP_TARGETS = {"ax": lambda w: w.ax, "patch": lambda w: w.fig.patch, "label": lambda w: w.ax.xaxis.label,
+                "line": lambda w: w.artists[-1][0]}
 
 
 def load_twin():  # bench/reference.py, executed as a module whose canvas base is the real one
@@ -147,11 +163,18 @@ FAKE_METHODS = {
     "Drag": {"mimeData": lambda s: s.mime, "accept": lambda s: None, "parent": lambda s: s.source,  # an event,
              "hasUrls": lambda s: bool(s.links), "urls": lambda s: list(s.links),  # its mime data
              "toLocalFile": lambda s: s.path},  # and its URLs
-    "Plt": {"setp": lambda s, *args, **kwargs: pyplot.setp(*args, **kwargs)},  # logs, then the real one
+    "Plt": {"setp": lambda s, *args, **kwargs: pyplot.setp(*args, **kwargs),  # logs, then the real one
+            "__str__": lambda s: "plt"},  # (called by a watcher that formats the namespace's new values)
     "Element": {"plot": plot}, "NoPlot": {}, "Slot": {"emit": lambda s, *args: None},
 }
 FAKES = {kind: type(kind, (Hostile,), {m: logged(m, f) for m, f in ms.items()}) for kind, ms in FAKE_METHODS.items()}
+FAKES["Plt"].setp = property(  # a Plt logs each read of its setp too: a stale plt shows even when setp is not called
+    lambda s, setp=FAKES["Plt"].setp: s._fz_world.note(f"{s._fz_role} read") or setp.__get__(s))
 FAKES["RowsNdim"] = type("RowsNdim", (FAKES["Rows"],), {"ndim": property(lambda s: s._fz_world.make(s.ndim_value))})
+
+
+def logging_first(name):  # a list method that logs its call first
+    return lambda self, *args: self.world.note(f"list.{name}", args) or getattr(list, name)(self, *args)
 
 
 class Listed(list):  # a list subclass: its overrides must be called, in the order the twin calls them
@@ -159,21 +182,61 @@ class Listed(list):  # a list subclass: its overrides must be called, in the ord
         super().__init__(items)
         self.world = world
 
-    def append(self, item):
-        self.world.note("list.append", (item,))
-        super().append(item)
+    append, pop, __iter__, __getitem__ = map(logging_first, ["append", "pop", "__iter__", "__getitem__"])
 
-    def pop(self, *args):
-        self.world.note("list.pop", args)
-        return super().pop(*args)
 
-    def __iter__(self):
-        self.world.note("list.__iter__")
-        return super().__iter__()
+class Trap:
+    # A look-up of `name` on obj that runs Python code. obj moves to a class of its own (a subclass
+    # of its class) whose `name` is the trap, a descriptor that logs the class it binds `real` (what
+    # obj's class had) with; the trap is also a key in obj's instance dict that hashes like name and
+    # equals nothing. The first time the key is compared ("eq") or the descriptor read ("get"), the
+    # mutations run (MUTATE).
+    def __init__(self, world, obj, real, name, trigger, mutations):
+        self.world, self.obj, self.real, self.name, self.trigger, self.mutations = (
+            world, obj, real, name, trigger, mutations)
+        self.old, self.new = (type(type(obj))(label, (type(obj),), {name: self}) for label in ("Own", "Other"))
+        obj.__class__ = self.old
+        obj.__dict__[self] = None
 
-    def __getitem__(self, key):
-        self.world.note("list.__getitem__", (key,))
-        return super().__getitem__(key)
+    def __hash__(self):
+        return hash(self.name)
+
+    def __eq__(self, other):
+        self.world.note(f"{describe(self.obj)} key =={self.name}")
+        self.fire("eq")
+        return False
+
+    def __get__(self, obj, owner=None):
+        self.world.note(f"{describe(obj)}.{self.name} bound", (owner,))
+        self.fire("get" if obj is not None else None)
+        return type(self.real).__get__(self.real, obj, owner)
+
+    def fire(self, trigger):
+        mutations, self.mutations = (self.mutations, ()) if trigger == self.trigger else ((), self.mutations)
+        for m in mutations:
+            MUTATE[m](self)
+
+
+MUTATE = {  # what a trap does mid-look-up
+    "swap": lambda t: setattr(t.obj, "__class__", t.new),  # obj moved to the sibling class
+    "delattr": lambda t: vars(type(t.obj)).get(t.name) is t and delattr(type(t.obj), t.name),  # the descriptor
+    "delkey": lambda t: t.obj.__dict__.pop(t),  # the key deleted
+    # the trap's reference to the old class dropped (see TWIN_KEEPS_OLD_CLASSES)
+    "delclass": lambda t: TWIN_KEEPS_OLD_CLASSES and t.world.mod is not native or setattr(t, "old", None),
+    "collect": lambda t: gc.collect()}
+
+
+class Held:  # a drag event without a label or URLs; its first mimeData() call waits at the gate
+    def __init__(self, gate=None, arrived=None):
+        self.gate, self.arrived = gate, arrived
+
+    def mimeData(self):
+        if self.arrived:
+            self.arrived.release()
+            self.arrived = self.gate.wait(60) and None
+        return self
+
+    parent = hasUrls = lambda self: None
 
 
 def alias(target):  # a new object of target's class sharing its __dict__: the same state, another identity
@@ -223,9 +286,9 @@ class World:
             "eq": lambda result, act: FAKES["Equal"](self, "eq", "__eq__", act, result=result),
             "rows": lambda ndim, n, act: FAKES["Rows" if ndim == "missing" else "RowsNdim"](
                 self, "rows", "__iter__", act, ndim_value=ndim, rows=[np.full(6, 20.0 + k) for k in range(n)]),
-            "elem": lambda returns, act: FAKES["NoPlot" if returns == ("noplot",) else "Element"](
-                self, "elem", "plot", act, returns=returns),
-            "plt": lambda act: FAKES["Plt"](self, "plt", "setp", act),
+            "elem": lambda returns, act, trap=None: self.trapped(FAKES[
+                "NoPlot" if returns == ("noplot",) else "Element"](self, "elem", "plot", act, returns=returns), trap),
+            "plt": lambda act, on="setp": FAKES["Plt"](self, "plt", on, act),
             "fn": lambda answer: lambda *args, **kwargs: self.note("fn", args, kwargs) or self.make(answer),
             "widget": widget, "attr": lambda k, name: getattr(widget(k), name),
             "label": lambda name, isgeom: self.own(Label("", True), name=self.make(name), isgeom=self.make(isgeom)),
@@ -238,7 +301,10 @@ class World:
             "setattr": lambda k, attr, value: setattr(widget(k), attr, self.make(value)),
             "delattr": lambda k, attr: delattr(widget(k), attr),
             "listed": lambda *items: Listed(self, [self.make(v) for v in items]),
+            "trap": lambda k, target, trap: self.trapped(TRAP_TARGETS[target](widget(k)), trap),
+            "watch": self.watch, "unwatch": self.unwatch,
         }
+        self.watchers = []
         self.reset()
 
     def reset(self):
@@ -246,10 +312,38 @@ class World:
         for obj in self.qt + self.widgets:  # parents first, so children go with them
             if shiboken6.isValid(obj):
                 shiboken6.delete(obj)
+        for i in self.watchers:  # (a cleared watcher's id stays on the dicts it watched)
+            unwatch_dict(i, vars(self.mod))
+            clear_dict_watcher(i)
         vars(self.mod).clear()
         vars(self.mod).update(self.saved)
-        self.widgets, self.qt, self.keep, self.log = [], [], [], []
+        self.widgets, self.qt, self.keep, self.log, self.watchers = [], [], [], [], []
         self.counter, self.target, self.dispatching = itertools.count(), None, False
+        self.on_unraisable = None  # what sys.unraisablehook does, each time
+
+    def watch(self, kind, act, plt):
+        # another watcher of the namespace: 0 formats each key and new value (a Plt runs Python
+        # code in __str__), 1 fails and so calls sys.unraisablehook (which does act); then plt is
+        # rebound
+        self.on_unraisable = act
+        if add_dict_watcher and not self.watchers:
+            self.watchers.append(add_dict_watcher(kind))
+            watch_dict(self.watchers[0], vars(self.mod))
+        self.make(("rebind", "plt", plt))
+
+    def unwatch(self):  # the namespace unwatched by every watcher (the module keeps none of its own:
+        for i in range(8) if add_dict_watcher else ():  # were it to, reset would have to restore it)
+            with contextlib.suppress(ValueError):  # (no watcher with that id)
+                unwatch_dict(i, vars(self.mod))
+
+    def trapped(self, obj, trap):
+        # obj, with a trap for a look-up of (name, trigger, mutations) if its class has the name
+        # (else the interpreter's own look-up formats its AttributeError with the class it read
+        # first, which a mutation may have freed: the twin would crash)
+        real = next((vars(c)[trap[0]] for c in type(obj).__mro__ if trap[0] in vars(c)), None) if trap else None
+        if real is not None:
+            Trap(self, obj, real, *trap)
+        return obj
 
     def note(self, what, args=(), kwargs=None):
         self.log.append((what, describe(args), describe(kwargs or {})))
@@ -259,7 +353,8 @@ class World:
         self.log, self.target = [], None
         # errors Python or PySide print instead of raising (older PySide: from Qt-dispatched overrides)
         sys.excepthook = lambda t, exc, tb: self.log.append(("printed",) + outcome_of(exc))
-        sys.unraisablehook = lambda u: self.log.append(("unraisable",) + outcome_of(u.exc_value))
+        sys.unraisablehook = lambda u: self.log.append(("unraisable",) + outcome_of(u.exc_value)) or (
+            self.on_unraisable and self.log.append(("act", "unraisable", attempt(self.make, self.on_unraisable))))
         return attempt(self.run, op), self.log, [self.state(w) for w in self.widgets]
 
     def widget(self, k):
@@ -268,7 +363,7 @@ class World:
     def make(self, v):  # a value made, or an action done: (kind, *arguments)
         return self.table[v[0]](*v[1:])
 
-    def run(self, op):  # ("new", ...) | ("act", action) | ("call"|"event"|"slot", k, ...) on widget k
+    def run(self, op):  # ("new", ...) | ("act", action) | ("call"|"event"|"slot"|"crowd", k, ...) on widget k
         if op[0] == "new":
             return self.new(*op[1:])
         if op[0] == "act":
@@ -278,6 +373,8 @@ class World:
             return getattr(w, op[2])(*[self.make(a) for a in op[3]], **{k: self.make(v) for k, v in op[4]})
         if op[0] == "event":
             return self.deliver(w, *op[2])
+        if op[0] == "crowd":
+            return self.crowd(w, op[2])
         slot = FAKES["Slot"](self, "slot", "emit", op[2])  # ("slot", k, action)
         for signal in (w.geom_dropped, w.csv_dropped):
             signal.connect(lambda *a: slot.emit(*a))
@@ -314,14 +411,35 @@ class World:
         elif shiboken6.isValid(self.widget(k)):
             shiboken6.delete(self.widget(k))
 
-    def deliver(self, w, src, kind, source, urls, extra):
+    def crowd(self, w, n):
+        # n threads blocked inside calls of w's handler, then one more call of it here under a low
+        # recursion limit: the blocked calls are no nesting of this one
+        gate, arrived, limit = threading.Event(), threading.Semaphore(0), sys.getrecursionlimit()
+        threads = [threading.Thread(target=lambda e: attempt(w.dragEnterEvent, e) and e.mimeData(),  # (waits there
+                                    args=(Held(gate, arrived),)) for _ in range(n)]  # if the call failed before)
+        for t in threads:
+            t.start()
+            arrived.acquire()
+        sys.setrecursionlimit(35)
+        try:
+            return w.dragEnterEvent(Held())
+        finally:
+            sys.setrecursionlimit(limit)
+            gate.set()
+            for t in threads:
+                t.join()
+
+    def deliver(self, w, src, kind, source, urls, extra, trap=None):
         # ("fake", kind, source, urls, (method, action)): a duck-typed event, its mime data and URLs,
         # one hook among them; ("real", kind, source, urls, "direct"|"event"|"send"): a Qt event
         # given to the handler, to event() or through the application
         if src == "fake":
             mime = FAKES["Drag"](self, "mime", *extra, source=self.make(source),
                                  links=[FAKES["Drag"](self, "url", *extra, path=p) for p in urls])
-            return getattr(w, HANDLERS[kind])(FAKES["Drag"](self, "event", *extra, mime=mime))
+            event = FAKES["Drag"](self, "event", *extra, mime=mime)
+            for fake in (event, mime, *mime.links):  # the trap on each of them
+                self.trapped(fake, trap)
+            return getattr(w, HANDLERS[kind])(event)
         mime = QtCore.QMimeData()
         mime.setParent(self.make(source))
         if urls:
@@ -344,7 +462,7 @@ class World:
 
     def state(self, w):  # all the widget holds, its plot's colours and limits, its lines, its Qt side
         ax, fig = held(w, "ax"), held(w, "fig")
-        out = [describe({k: v for k, v in sorted(w.__dict__.items()) if not k.startswith("_fz")})]
+        out = [describe(dict(sorted((k, v) for k, v in w.__dict__.items() if type(k) is str and k[:3] != "_fz")))]
         if isinstance(ax, Axes):
             out += [norm(repr((ax.get_facecolor(), ax.get_xlim(), ax.get_ylim(), ax.xaxis.label.get_color(),
                                ax.xaxis._major_tick_kw.get("color"))))]
