@@ -1,6 +1,6 @@
 """Measures one interpreter and keeps the results for report.py.
 
-    .venv-3.12/bin/python bench/record.py [--runs 3] [--out bench/results/cpython-3.12.json] [--quick]
+    .venv-3.12/bin/python bench/record.py [--runs 5] [--repeats 100] [--out bench/results/cpython-3.12.json] [--quick]
 
 Runs callgrind.py once (instructions per call, which load does not change)
 and run.py ``--runs`` times, each in a fresh process (timings, whose spread
@@ -50,7 +50,8 @@ def step(command, out):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--runs", type=int, default=3, help="timing runs, each in a fresh process (default 3)")
+    parser.add_argument("--runs", type=int, default=5, help="timing runs, each in a fresh process (default 5)")
+    parser.add_argument("--repeats", type=int, default=100, help="batches per case in each timing run (default 100)")
     parser.add_argument("--quick", action="store_true", help="short timing runs and 200 counted calls (rough)")
     parser.add_argument("--out", metavar="PATH", help="default bench/results/cpython-X.Y.json")
     args = parser.parse_args(argv)
@@ -63,7 +64,7 @@ def main(argv=None):
         runs, real = [], {}
         for n in range(args.runs):
             run_json = os.path.join(tmp, f"run{n}.json")
-            extra = (["--quick"] if args.quick else []) + (["--no-real"] if n else [])
+            extra = (["--quick"] if args.quick else ["--repeats", str(args.repeats)]) + (["--no-real"] if n else [])
             load_before = os.getloadavg()
             result = step([os.path.join(HERE, "run.py"), "--json", run_json, *extra], run_json)
             runs.append({"loadavg_before": load_before, "loadavg_after": os.getloadavg(),

@@ -191,7 +191,8 @@ def chart(records, path):
                 if ratio:
                     ax.barh(yy, ratio - 1, left=1, height=height, color=COLOURS[twin])
                 if row["stable"][twin]:
-                    ax.plot(row["time_ratio"][twin], yy, marker="D", markersize=3.5, color="black", lw=0)
+                    ax.plot(row["time_ratio"][twin], yy, marker="D", markersize=4, lw=0, markerfacecolor=COLOURS[twin],
+                            markeredgecolor="black", markeredgewidth=0.8)
                 else:
                     unstable += 1
         ax.axvline(1, color="black", lw=0.8)
@@ -203,8 +204,8 @@ def chart(records, path):
         ax.grid(axis="x", color="0.85", lw=0.6)
         ax.set_axisbelow(True)
         low, high = load_range(record)
-        ax.set_title(f"{title(record)} — {unstable} of {2 * len(labels)} time ratios unstable\n"
-                     f"(load average {low:.1f}–{high:.1f})", fontsize=9)
+        ax.set_title(f"{title(record)}: {unstable} of {2 * len(labels)} wall-clock ratios unstable (not shown)\n"
+                     f"runs within {STABLE_SPREAD:.0%} count as stable; load average {low:.1f}–{high:.1f}", fontsize=9)
         ax.set_xlabel("twin ÷ native (1 = native module)", fontsize=8)
         ax.tick_params(labelsize=7.5)
     for ax in axes.flat[len(records):]:
@@ -212,10 +213,11 @@ def chart(records, path):
     axes[0, 0].set_ylim(len(labels) - 0.5, -0.5)
     axes[0, 0].set_yticks(range(len(labels)), labels)
     handles = [plt.Rectangle((0, 0), 1, 1, color=COLOURS[t]) for t in TWINS]
-    handles.append(plt.Line2D([], [], marker="D", markersize=4, color="black", lw=0))
-    fig.legend(handles, ["plain Python, instructions", "Cython, instructions",
-                         f"wall clock (runs within {STABLE_SPREAD:.0%})"],
-               loc="upper center", bbox_to_anchor=(0.5, 1 - 0.5 / fig.get_figheight()), ncol=3, fontsize=9,
+    handles += [plt.Line2D([], [], marker="D", markersize=5, lw=0, markerfacecolor=COLOURS[t], markeredgecolor="black")
+                for t in TWINS]
+    fig.legend(handles, ["plain Python, instructions", "Cython, instructions", "plain Python, wall clock",
+                         "Cython, wall clock"],
+               loc="upper center", bbox_to_anchor=(0.5, 1 - 0.5 / fig.get_figheight()), ncol=4, fontsize=9,
                frameon=False)
     fig.suptitle("Own cost of each operation: the twins against the native module", y=1 - 0.15 / fig.get_figheight(),
                  fontsize=11)
