@@ -67,11 +67,17 @@ int find_method(PyObject* o, PyObject* name, PyObject** found) {
         *found = PyObject_GetAttr(o, name);
         return 0;
     }
-    // Python code can run from here on (a key's __eq__ in a namespace): `o`
-    // may then have another class, and the one read here may be gone but
-    // for this reference.
+    // Python code can run from here on (the __eq__ of a key in a namespace):
+    // `o` may then have another class, and the one read here may be gone but
+    // for this reference. A descriptor is bound with the class `o` has when
+    // it is bound, as the interpreter's generic look-up binds it.
     Ref type_owner = Ref::new_ref(reinterpret_cast<PyObject*>(tp));
-    Ref descr = Ref::borrow(_PyType_Lookup(tp, name));  // borrowed from the type's cache: owned at once
+    Ref descr = Ref::steal(_PyType_LookupRef(tp, name));
+    auto bind = [&](descrgetfunc get) {
+        Ref owner = Ref::new_ref(reinterpret_cast<PyObject*>(Py_TYPE(o)));
+        *found = get(descr.get(), o, owner.get());
+        return 0;
+    };
     descrgetfunc get = nullptr;
     bool is_method = false;
     if (!descr.is_null()) {
@@ -79,10 +85,7 @@ int find_method(PyObject* o, PyObject* name, PyObject** found) {
             is_method = true;
         } else {
             get = Py_TYPE(descr.get())->tp_descr_get;
-            if (get && Py_TYPE(descr.get())->tp_descr_set) {
-                *found = get(descr.get(), o, reinterpret_cast<PyObject*>(tp));
-                return 0;
-            }
+            if (get && Py_TYPE(descr.get())->tp_descr_set) return bind(get);
         }
     }
     if (tp->tp_dictoffset != 0 || PyType_HasFeature(tp, Py_TPFLAGS_MANAGED_DICT)) {
@@ -97,13 +100,7 @@ int find_method(PyObject* o, PyObject* name, PyObject** found) {
         *found = descr.release();
         return 1;
     }
-    if (get) {
-        // Bound with the class `o` has now, as the interpreter's generic
-        // look-up binds it.
-        Ref owner = Ref::new_ref(reinterpret_cast<PyObject*>(Py_TYPE(o)));
-        *found = get(descr.get(), o, owner.get());
-        return 0;
-    }
+    if (get) return bind(get);
     if (!descr.is_null()) {
         *found = descr.release();
         return 0;
