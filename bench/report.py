@@ -45,11 +45,12 @@ def rows(record):
         assert all((run["micro"][i]["op"], run["micro"][i]["case"]) == (first["op"], first["case"]) for run in runs)
         row = {"op": first["op"], "case": first["case"], "key": key,
                "ns": {n: statistics.median(r[n] for r in per_run) for n in per_run[0]},
-               "instr": counts.get(key, {}), "time_ratio": {}, "stable": {}}
+               "instr": counts.get(key, {}), "time_ratio": {}, "spread": {}, "stable": {}}
         for twin in TWINS:
             ratios = [r[twin] / r["native"] for r in per_run]
             row["time_ratio"][twin] = statistics.median(ratios)
-            row["stable"][twin] = len(ratios) > 1 and max(ratios) / min(ratios) - 1 <= STABLE_SPREAD
+            row["spread"][twin] = max(ratios) / min(ratios) - 1
+            row["stable"][twin] = len(ratios) > 1 and row["spread"][twin] <= STABLE_SPREAD
         out.append(row)
     return out
 
@@ -122,14 +123,16 @@ def section(record):
     runs = record["timing_runs"]
     low, high = load_range(record)
     stable = [row["stable"][t] for row in rows(record) for t in TWINS]
+    spread = statistics.median(row["spread"][t] for row in rows(record) for t in TWINS)
     parts = [
         f"### {title(record)}",
         f"Module built from commit {b['commit']}; Cython {b['Cython']}, PySide6 {b['PySide6-Essentials']}, "
         f"matplotlib {b['matplotlib']}, numpy {b['numpy']}; measured {record['measured']} on {b['cpus']} "
         f"{b['machine']} cores. Instructions: {record['instructions']['loops']:,} calls counted. Time: "
         f"median of {len(runs)} runs (each the minimum of {runs[0]['repeats']} batches, loop overhead "
-        f"subtracted), load average {low:.1f} to {high:.1f}; {stable.count(False)} of {len(stable)} "
-        f"wall-clock ratios unstable (~).",
+        f"subtracted), load average {low:.1f} to {high:.1f}; a wall-clock ratio's runs spread by "
+        f"{100 * spread:.1f} % (median), {stable.count(False)} of {len(stable)} ratios by more than "
+        f"{STABLE_SPREAD:.0%} (unstable, ~).",
         micro_table(record),
     ]
     if "real" in record:
