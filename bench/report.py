@@ -209,7 +209,7 @@ def chart(records, path):
         low, high = load_range(record)
         ax.set_title(f"{title(record)}: {unstable} of {2 * len(labels)} wall-clock ratios unstable (not shown)\n"
                      f"runs within {STABLE_SPREAD:.0%} count as stable; load average {low:.1f}–{high:.1f}", fontsize=9)
-        ax.set_xlabel("twin ÷ native (1 = native module)", fontsize=8)
+        ax.set_xlabel("twin ÷ native (1 = native module; right of it: the twin costs more)", fontsize=8)
         ax.tick_params(labelsize=7.5)
     for ax in axes.flat[len(records):]:
         ax.set_visible(False)
