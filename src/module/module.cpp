@@ -278,22 +278,40 @@ int module_exec(PyObject* module) noexcept {
     return -1;
 }
 
+// No per-module state: all of it is process-wide (see above). A re-import
+// hands the same object to the execute slot, which makes the repeat a no-op.
+#if PY_VERSION_HEX >= 0x030F0000
+// From 3.15 the module is exported as its slots alone, with the ABI it was
+// built for, which the interpreter checks before it uses anything else.
+PyABIInfo_VAR(abi_info);
+
+PySlot module_slots[] = {
+    PySlot_DATA(Py_mod_abi, &abi_info),
+    PySlot_DATA(Py_mod_name, kFullName),
+    PySlot_FUNC(Py_mod_create, module_create),
+    PySlot_FUNC(Py_mod_exec, module_exec),
+    PySlot_END,
+};
+#else
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_create, reinterpret_cast<void*>(module_create)},
     {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
     {0, nullptr},
 };
 
-// No per-module state: all of it is process-wide (see above). A re-import
-// hands the same object to the execute slot, which makes the repeat a no-op.
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT, "mpl", nullptr, 0, nullptr, module_slots, nullptr, nullptr, nullptr,
 };
+#endif
 
 }  // namespace
 
 }  // namespace zen
 
+#if PY_VERSION_HEX >= 0x030F0000
+PyMODEXPORT_FUNC PyModExport_mpl() { return zen::module_slots; }
+#else
 extern "C" __attribute__((visibility("default"))) PyObject* PyInit_mpl() {
     return PyModuleDef_Init(&zen::module_def);
 }
+#endif
