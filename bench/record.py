@@ -24,6 +24,16 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 RESULTS = os.path.join(HERE, "results")
 
 
+def built_from():
+    """The last commit that changed what the module is built from, or None where git cannot tell."""
+    try:
+        return subprocess.run(["git", "log", "-1", "--format=%h", "--", "src", "CMakeLists.txt", "pyproject.toml"],
+                              cwd=os.path.dirname(HERE), capture_output=True, text=True,
+                              check=True).stdout.strip() or None
+    except (OSError, subprocess.CalledProcessError):
+        return None
+
+
 def versions():
     found = {"python": platform.python_version(), "machine": platform.machine(), "cpus": os.cpu_count()}
     for name in ("Cython", "PySide6-Essentials", "matplotlib", "numpy"):
@@ -31,12 +41,6 @@ def versions():
             found[name] = version(name)
         except PackageNotFoundError:
             found[name] = None
-    try:  # the last commit that changed what the module is built from
-        found["commit"] = subprocess.run(["git", "log", "-1", "--format=%h", "--", "src", "CMakeLists.txt",
-                                          "pyproject.toml"], cwd=os.path.dirname(HERE), capture_output=True,
-                                         text=True, check=True).stdout.strip() or None
-    except (OSError, subprocess.CalledProcessError):
-        found["commit"] = None
     return found
 
 
@@ -54,6 +58,7 @@ def main(argv=None):
     parser.add_argument("--repeats", type=int, default=100, help="batches per case in each timing run (default 100)")
     parser.add_argument("--quick", action="store_true", help="short timing runs and 200 counted calls (rough)")
     parser.add_argument("--out", metavar="PATH", help="default bench/results/cpython-X.Y.json")
+    parser.add_argument("--commit", help="the commit the module was built from, where git cannot tell (a chroot)")
     args = parser.parse_args(argv)
     out = args.out or os.path.join(RESULTS, "cpython-{}.{}.json".format(*sys.version_info[:2]))
     started = time.time()
@@ -71,7 +76,7 @@ def main(argv=None):
                          "repeats": result["repeats"], "micro": result["micro"]})
             if not n and "real" in result:
                 real = {"lookup_ns": result["lookup_ns"], "real": result["real"]}
-    record = {"build": versions(), "measured": time.strftime("%Y-%m-%d", time.gmtime(started)),
+    record = {"build": {**versions(), "commit": args.commit or built_from()}, "measured": time.strftime("%Y-%m-%d", time.gmtime(started)),
               "instructions": {"loops": counts["loops"], "counts": counts["instructions"]},
               "timing_runs": runs, **real}
     os.makedirs(os.path.dirname(os.path.abspath(out)), exist_ok=True)

@@ -179,7 +179,7 @@ def chart(records, path):
     every = [v for v in every if v]
     lo, hi = min(0.9, min(every) / 1.05), max(1.5, max(every) * 1.08)
     fig, axes = plt.subplots(nrows, ncols, figsize=(4.2 * ncols + 3.2, 0.25 * len(labels) * nrows + 1.6),
-                             sharey=True, squeeze=False)
+                             sharey=True, squeeze=False, layout="constrained")
     height = 0.38
     for ax, record in zip(axes.flat, records):
         by_key = {row["key"]: row for row in rows(record)}
@@ -207,8 +207,8 @@ def chart(records, path):
         ax.grid(axis="x", color="0.85", lw=0.6)
         ax.set_axisbelow(True)
         low, high = load_range(record)
-        ax.set_title(f"{title(record)}: {unstable} of {2 * len(labels)} wall-clock ratios unstable (not shown)\n"
-                     f"runs within {STABLE_SPREAD:.0%} count as stable; load average {low:.1f}–{high:.1f}", fontsize=9)
+        ax.set_title(f"{title(record)}, load average {low:.1f}–{high:.1f}\n"
+                     f"{unstable} of {2 * len(labels)} wall-clock ratios unstable (not shown)", fontsize=9)
         ax.set_xlabel("twin ÷ native (1 = native module; right of it: the twin costs more)", fontsize=8)
         ax.tick_params(labelsize=7.5)
     for ax in axes.flat[len(records):]:
@@ -218,13 +218,10 @@ def chart(records, path):
     handles = [plt.Rectangle((0, 0), 1, 1, color=COLOURS[t]) for t in TWINS]
     handles += [plt.Line2D([], [], marker="D", markersize=5, lw=0, markerfacecolor=COLOURS[t], markeredgecolor="black")
                 for t in TWINS]
-    fig.legend(handles, ["plain Python, instructions", "Cython, instructions", "plain Python, wall clock",
-                         "Cython, wall clock"],
-               loc="upper center", bbox_to_anchor=(0.5, 1 - 0.5 / fig.get_figheight()), ncol=4, fontsize=9,
-               frameon=False)
-    fig.suptitle("Own cost of each operation: the twins against the native module", y=1 - 0.15 / fig.get_figheight(),
-                 fontsize=11)
-    fig.tight_layout(rect=(0, 0, 1, 1 - 0.8 / fig.get_figheight()))
+    stable = f"wall clock (where its runs lie within {STABLE_SPREAD:.0%})"
+    fig.legend(handles, ["plain Python, instructions", "Cython, instructions", f"plain Python, {stable}",
+                         f"Cython, {stable}"], loc="outside upper center", ncol=2, fontsize=9, frameon=False,
+               title="Own cost of each operation: the twins against the native module", title_fontsize=11)
     fig.savefig(path, dpi=90)
     plt.close(fig)
 
