@@ -6,7 +6,7 @@ import sys
 import numpy as np
 from PySide6 import QtGui
 
-from zentrope.devblock import has_display
+from zentrope._dev import has_display
 
 
 def test_has_display_follows_the_platform_before_the_display_variables():

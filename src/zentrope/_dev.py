@@ -1,10 +1,31 @@
-"""The application object used by developer entry points."""
+"""The application object of the entry points, and where their pictures go."""
 from __future__ import annotations
 
 import os
 import sys
+from collections.abc import Mapping, Sequence
 
 from PySide6 import QtCore, QtGui, QtWidgets
+
+
+def has_display(environ: Mapping[str, str] = os.environ) -> bool:
+    platform = environ.get("QT_QPA_PLATFORM", "")
+    if platform.startswith(("offscreen", "minimal")):
+        return False
+    if platform:
+        # Any other explicit platform (xcb, wayland, eglfs, ...) is the
+        # caller's choice; trust it.
+        return True
+    return bool(environ.get("DISPLAY") or environ.get("WAYLAND_DISPLAY"))
+
+
+def screenshot_target(requested: str | None, default: str) -> str | None:
+    """Where the picture goes: `requested`, or `default` when there is no display,
+    in which case Qt's offscreen platform is chosen too (unless one is set)."""
+    if has_display():
+        return requested
+    os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
+    return default if requested is None else requested
 
 
 class ZentropeApplication(QtWidgets.QApplication):
@@ -20,8 +41,9 @@ class ZentropeApplication(QtWidgets.QApplication):
     #: milliseconds between entering the event loop and taking the picture
     screenshot_delay_ms = 300
 
-    def __init__(self) -> None:
-        super().__init__(sys.argv if sys.argv else ["zentrope"])
+    def __init__(self, argv: Sequence[str] | None = None) -> None:
+        # argv[0] names the program to the window system (the X window class).
+        super().__init__(list(argv) if argv else sys.argv if sys.argv else ["zentrope"])
         self.setApplicationName("zentrope")
 
     # PySide6's stubs declare exec() static; on an instance this override runs.

@@ -22,31 +22,13 @@ import importlib.machinery
 import importlib.util
 import os
 import sys
-from collections.abc import Mapping, Sequence
+from collections.abc import Sequence
+
+from zentrope._dev import screenshot_target
 
 MODULE = "zentrope.widgets.models.gmodel.mpl"
 FLAG = "zentrope_mpl_main"
 DEFAULT_SCREENSHOT = os.path.join("out", "devblock.png")
-
-
-def has_display(environ: Mapping[str, str] = os.environ) -> bool:
-    platform = environ.get("QT_QPA_PLATFORM", "")
-    if platform.startswith(("offscreen", "minimal")):
-        return False
-    if platform:
-        # Any other explicit platform (xcb, wayland, eglfs, ...) is the
-        # caller's choice; trust it.
-        return True
-    return bool(environ.get("DISPLAY") or environ.get("WAYLAND_DISPLAY"))
-
-
-def screenshot_target(requested: str | None, default: str) -> str | None:
-    """Where the picture goes: `requested`, or `default` when there is no display,
-    in which case Qt's offscreen platform is chosen too (unless one is set)."""
-    if has_display():
-        return requested
-    os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
-    return default if requested is None else requested
 
 
 def extension_path() -> str:

@@ -2,6 +2,7 @@
 # xdotool moves and presses the pointer on Xvfb, so the drags go through Qt's
 # own drag and drop (xcb) from mouse input to the figures' handlers.  The
 # outcomes are read from the demo's state file.
+import contextlib
 import json
 import os
 import shutil
@@ -40,12 +41,12 @@ def center(rect):
     return rect[0] + rect[2] // 2, rect[1] + rect[3] // 2
 
 
-@pytest.fixture(scope="module")
-def display():  # a private Xvfb server: yields the environment for programs on it
+@contextlib.contextmanager
+def xvfb(screen="1920x1080x24"):  # a private Xvfb server: yields the environment for programs on it
     if not (shutil.which("Xvfb") and shutil.which("xdotool")):
         pytest.skip("needs Xvfb and xdotool (Debian packages xvfb, xdotool)")
     read_end, write_end = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1920x1080x24",
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen,
                                "-nolisten", "tcp"], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
     os.close(write_end)
     with os.fdopen(read_end) as f:
@@ -53,33 +54,49 @@ def display():  # a private Xvfb server: yields the environment for programs on 
     if not number:
         server.wait()
         pytest.skip("Xvfb could not be started")
-    yield {**os.environ, "DISPLAY": f":{number}", "QT_QPA_PLATFORM": "xcb"}
-    server.terminate()
-    server.wait(10)
+    try:
+        yield {**os.environ, "DISPLAY": f":{number}", "QT_QPA_PLATFORM": "xcb"}
+    finally:
+        server.terminate()
+        server.wait(10)
+
+
+@pytest.fixture(scope="module")
+def display():
+    with xvfb() as env:
+        yield env
+
+
+def xdotool(env, *args):
+    return subprocess.run(["xdotool", *map(str, args)], env=env, check=True, timeout=10,
+                          capture_output=True, text=True).stdout
+
+
+def click(env, at):
+    xdotool(env, "mousemove", "--sync", *at)
+    xdotool(env, "click", 1)
 
 
 def drag(env, demo, start, entered):  # press at start, glide onto the geometry figure,
-    def xdotool(*args):               # release after its entered-th drag-enter
-        subprocess.run(["xdotool", *map(str, args)], env=env, check=True, timeout=10)
-    end = center(demo()["widgets"]["figures"]["geometry"])
-    xdotool("mousemove", "--sync", *start)
-    xdotool("mousedown", 1)
+    end = center(demo()["widgets"]["figures"]["geometry"])  # release after its entered-th drag-enter
+    xdotool(env, "mousemove", "--sync", *start)
+    xdotool(env, "mousedown", 1)
     try:
         for k in range(1, 21):
-            xdotool("mousemove", "--sync", *(a + (b - a) * k // 20 for a, b in zip(start, end)))
+            xdotool(env, "mousemove", "--sync", *(a + (b - a) * k // 20 for a, b in zip(start, end)))
             time.sleep(0.03)
         poll(lambda: demo()["figures"]["geometry"]["drags"]["enter"] >= entered, "the drag-enter")
     finally:
-        xdotool("mouseup", 1)
+        xdotool(env, "mouseup", 1)
 
 
-@pytest.fixture
-def demo(display, tmp_path):
+@contextlib.contextmanager
+def running_demo(env, tmp_path):
     # The demo in a process of its own, started outside the source tree so that
     # the installed package runs; yields a reader of its state (process: .process).
     path = tmp_path / "state.json"
     with subprocess.Popen([sys.executable, "-m", "zentrope.demo", "--state-file", path],
-                          cwd=tmp_path, env=display) as process:
+                          cwd=tmp_path, env=env) as process:
         def state():
             assert process.poll() is None, f"the demo exited with {process.returncode}"
             # replaced whole at each change: absent or complete
@@ -92,13 +109,40 @@ def demo(display, tmp_path):
             process.terminate()
 
 
-def test_label_drags_onto_the_geom_only_figure(demo, display):
-    # Not a geometry: it reaches the figure and is refused.  The drag is over
-    # before the next begins, so the element list shows it added nothing.
+@pytest.fixture
+def demo(display, tmp_path):
+    with running_demo(display, tmp_path) as state:
+        yield state
+
+
+def test_label_drags_onto_the_geom_only_figure_and_a_typed_scale(demo, display):
+    # Not a geometry: it reaches the figure and is refused, saying why.  The
+    # drag is over before the next begins, so the element list shows it added nothing.
     drag(display, demo, center(demo()["widgets"]["labels"]["Load curve"]), 1)
+    assert "Load curve is not a geometry" in demo()["message"]
     drag(display, demo, center(demo()["widgets"]["labels"]["Arch"]), 2)
     assert [el["name"] for el in poll(lambda: demo()["figures"]["geometry"]["elements"], "Arch")] == ["Arch"]
     assert demo()["figures"]["geometry"]["drags"] == {"enter": 2, "drop": 1}
+    # A typed scale is taken by a click on the figure (which takes no focus); one out of range is
+    # refused at a click on the label panel.  Either way the box shows what is applied.
+    widgets = demo()["widgets"]
+    for typed, where, shown in (("4", widgets["figures"]["geometry"], "4.00"),
+                                ("10", widgets["labels"]["Wedge"], "4.00")):
+        click(display, center(widgets["controls"]["scale"]))
+        xdotool(display, "key", "ctrl+a")
+        xdotool(display, "type", typed)
+        click(display, center(where))
+        state = poll(lambda: (s := demo())["scale_text"] == shown and s, f"the box to show {shown}")
+        assert state["figures"]["geometry"]["shown_scales"] == [pytest.approx(4.0)]
+    assert state["message"] == "Scale '10' refused: type a number from 0.1 to 5." and state["message_is_error"]
+    # the window system knows the window by the program's name
+    assert xdotool(display, "search", "--classname", "^zentrope-demo$").split()
+
+
+def test_the_window_fits_a_small_screen_at_twice_the_scale(tmp_path):
+    with xvfb("1600x1000x24") as env, running_demo({**env, "QT_SCALE_FACTOR": "2"}, tmp_path) as demo:
+        x, y, width, height = demo()["widgets"]["window"]  # in pixels at the scale
+        assert x >= 0 and y >= 0 and 2 * (x + width) <= 1600 and 2 * (y + height) <= 1000
 
 
 def test_large_csv_file_dragged_from_another_process(demo, display, tmp_path):

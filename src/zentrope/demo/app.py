@@ -11,7 +11,7 @@ import signal
 import socket
 import sys
 
-from zentrope.devblock import screenshot_target
+from zentrope._dev import screenshot_target
 
 DEFAULT_SCREENSHOT = os.path.join("out", "demo.png")
 #: exit status after Ctrl+C (128 + SIGINT, as a shell reports it)
@@ -112,14 +112,19 @@ def _run(state_file, screenshot, interrupt):
     from PySide6 import QtWidgets
 
     from zentrope._dev import ZentropeApplication
-    app = QtWidgets.QApplication.instance() or ZentropeApplication()
+    # Named after the program rather than its file (__main__.py): the window
+    # system takes the window's class from it.
+    app = QtWidgets.QApplication.instance() or ZentropeApplication(["zentrope-demo", *sys.argv[1:]])
     interrupt.watch(app)
 
     from .session import SessionError, run_session
-    from .window import DemoWindow
+    from .window import PREFERRED_SIZE, DemoWindow
 
     window = DemoWindow(state_file=state_file)
-    window.resize(1180, 720)
+    if app.platformName() == "offscreen":  # no screen to fit: the picture has the preferred size
+        window.resize(*PREFERRED_SIZE)
+    else:
+        window.fit_to_screen()
     if interrupt.received:
         return EXIT_INTERRUPTED
     window.show()

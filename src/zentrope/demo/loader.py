@@ -11,14 +11,16 @@ from concurrent.futures import ThreadPoolExecutor
 
 from PySide6 import QtCore
 
-from .elements import CsvError, read_csv
+from .elements import CsvError, display_name, read_csv
 
 
 class CsvLoader(QtCore.QObject):
+    # The path goes as a Python object: a QString would lose the bytes of a
+    # file name that are not UTF-8.
     #: (key, path, Element) of a file that was read
-    loaded = QtCore.Signal(str, str, object)
+    loaded = QtCore.Signal(str, object, object)
     #: (key, path, message) of a file that could not be read
-    failed = QtCore.Signal(str, str, str)
+    failed = QtCore.Signal(str, object, str)
     #: the queue has run empty
     idle = QtCore.Signal()
     # emitted on the worker thread, received on the loader's (GUI) thread
@@ -48,6 +50,16 @@ class CsvLoader(QtCore.QObject):
             self._start_next()
         return ahead
 
+    def cancel(self):
+        """Forget the queued files and the one being read (its result is
+        discarded when it comes); returns how many files were forgotten."""
+        forgotten = len(self.jobs())
+        self._queue.clear()
+        self._current = None
+        if forgotten:
+            self.idle.emit()
+        return forgotten
+
     def shutdown(self):
         """Drop the queued files, and wait for the one being read (its result
         is discarded): the loader must not be deleted while the worker may
@@ -66,7 +78,7 @@ class CsvLoader(QtCore.QObject):
         self._done.emit(future)
 
     def _on_done(self, future):
-        if future.job is not self._current:  # shut down meanwhile
+        if future.job is not self._current:  # cancelled or shut down meanwhile
             return
         key, path = self._current
         self._current = None
@@ -78,7 +90,7 @@ class CsvLoader(QtCore.QObject):
             except CsvError as e:
                 self.failed.emit(key, path, str(e))
             except Exception as e:  # noqa: BLE001 - shown to the user, never dropped
-                self.failed.emit(key, path, f"{os.path.basename(path)}: {type(e).__name__}: {e}")
+                self.failed.emit(key, path, f"{display_name(path)}: {type(e).__name__}: {e}")
             else:
                 self.loaded.emit(key, path, element)
         finally:

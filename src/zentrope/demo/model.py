@@ -26,6 +26,8 @@ class DemoModel:
         self.dark = False
         self.message = ""
         self.message_is_error = False
+        #: names (of files, elements) within the message that may be shortened to show it
+        self.message_names = ()
         #: (figure key, file name) of the CSV file being read, then of the queued ones
         self.loading = []
         #: bumped at every change, so that readers can tell states apart
@@ -86,6 +88,15 @@ class DemoModel:
         self.current = (key, index)
         self.changed()
 
+    def unique_name(self, key, name):
+        """``name``, or "name (2)", "name (3)"... if figure ``key`` already has it."""
+        taken = {el.name for el in self.figures[key].elements}
+        candidate, number = name, 1
+        while candidate in taken:
+            number += 1
+            candidate = f"{name} ({number})"
+        return candidate
+
     def element(self, key, index):
         return self.figures[key].elements[index]
 
@@ -95,9 +106,10 @@ class DemoModel:
                 for i, el in enumerate(fig.elements)]
 
     # -- messages, style, drags -----------------------------------------------
-    def notify(self, text, error=False):
+    def notify(self, text, error=False, names=()):
         self.message = text
         self.message_is_error = bool(error)
+        self.message_names = tuple(names)
         self.changed()
 
     def set_dark(self, dark):

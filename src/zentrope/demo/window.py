@@ -1,9 +1,12 @@
 """The demo window: label library, two geometry model figures, element list."""
 import functools
 import json
+import math
 import os
+import urllib.parse
 
 from matplotlib.colors import same_color
+from matplotlib.layout_engine import TightLayoutEngine
 from PySide6 import QtCore, QtGui, QtWidgets
 
 from zentrope.widgets.library.labels import GeometryLabelDraggable
@@ -11,7 +14,8 @@ from zentrope.widgets.models.gmodel.mpl import GeometryModelFigure
 from zentrope.widgets.style import is_dark
 
 from . import theme
-from .elements import LIBRARY, make_library_element
+from .controls import MessageLabel, ScaleBox
+from .elements import LIBRARY, display_name, make_library_element
 from .filedrag import drag_file
 from .loader import CsvLoader
 from .model import DemoModel, FigureState
@@ -23,15 +27,48 @@ FIGURES = (
     ("geometry", "Geometry: takes geometry labels and CSV files", True),
     ("workbench", "Workbench: takes any label and CSV files", False),
 )
-#: line style of an element that is not selected (as the figure sets it)
+#: line styles of an element that is not selected and of the selected one (as the figure sets them)
 RESTING_LINE = {"color": "0.7", "linewidth": 1, "zorder": 0}
+SELECTED_LINE = {"color": "orange", "linewidth": 2, "zorder": 1}
+#: the range of the scale box
+SCALES = (0.1, 5.0)
+#: the window's size when the screen has room for it
+PREFERRED_SIZE = (1180, 720)
 
-LEGEND = ("Blue labels are geometries,\nyellow ones other items.\n\n"
+LEGEND = ("Blue labels are geometries,\nyellow ones other items.\n"
           "Drag a label, a sample file\nor a CSV file from elsewhere\n"
           "onto a figure. Pick an\nelement in the list to\n"
           "highlight, rescale or\ndelete it.")
 
 Qt = QtCore.Qt
+
+
+def local_path(url):
+    """The local file a file URL names, spelt as the file system has it:
+    bytes that are not UTF-8 are kept (as os.fsdecode keeps them)."""
+    encoded = url.path(QtCore.QUrl.ComponentFormattingOption.FullyEncoded)
+    return os.fsdecode(urllib.parse.unquote_to_bytes(encoded))
+
+
+def problem(error):
+    return f"{type(error).__name__}: {error}"
+
+
+class TightWhenChanged(TightLayoutEngine):
+    """The tight layout, worked out again only when what it depends on has
+    changed: the figure's size and the axes' limits, which fix the tick
+    labels.  Most redraws (a selection, the drag tint) change neither."""
+
+    def __init__(self, **kwargs):
+        super().__init__(**kwargs)
+        self._done_for = None
+
+    def execute(self, fig):
+        state = (tuple(fig.bbox.size), fig.dpi,
+                 [(tuple(ax.get_xlim()), tuple(ax.get_ylim())) for ax in fig.axes])
+        if state != self._done_for:
+            super().execute(fig)
+            self._done_for = state
 
 
 def sample_files():
@@ -68,6 +105,8 @@ class DemoWindow(QtWidgets.QMainWindow):
         self.model = DemoModel([FigureState(k, t, g) for k, t, g in FIGURES])
         self._syncing = False
         self._light_palette = QtGui.QPalette(self.palette())
+        #: (figure key, path) of the file being dropped, as its URL spells it
+        self._dropping = None
 
         self.loader = CsvLoader(self)
         self.loader.loaded.connect(self._on_csv_loaded)
@@ -76,17 +115,16 @@ class DemoWindow(QtWidgets.QMainWindow):
 
         central = QtWidgets.QWidget(self)
         row = QtWidgets.QHBoxLayout(central)
+        # Narrow margins: at twice the scale the window still fits a screen
+        # 1000 pixels high.
+        row.setContentsMargins(6, 6, 6, 2)
         row.addLayout(self._build_library(central))
         row.addLayout(self._build_figures(central), 1)
         row.addWidget(self._build_element_panel(central))
         self.setCentralWidget(central)
 
-        self.message_label = QtWidgets.QLabel(self)
+        self.message_label = MessageLabel(self)
         self.message_label.setObjectName("message")
-        # Room for two lines, always: a status bar that grew and shrank with
-        # its message would resize (and so redraw) both figures each time.
-        self.message_label.setWordWrap(True)
-        self.message_label.setFixedHeight(2 * self.message_label.fontMetrics().lineSpacing() + 4)
         self.statusBar().addWidget(self.message_label, 1)
 
         self._state_timer = QtCore.QTimer(self)
@@ -101,6 +139,7 @@ class DemoWindow(QtWidgets.QMainWindow):
     # -- layout -----------------------------------------------------------
     def _build_library(self, parent):
         column = QtWidgets.QVBoxLayout()
+        column.setSpacing(4)
         box = QtWidgets.QGroupBox("Label library", parent)
         layout = QtWidgets.QVBoxLayout(box)
         self.labels = {}
@@ -136,6 +175,7 @@ class DemoWindow(QtWidgets.QMainWindow):
 
     def _build_figures(self, parent):
         column = QtWidgets.QVBoxLayout()
+        column.setSpacing(2)
         self.figures = {}
         for key, caption, geom_only in FIGURES:
             column.addWidget(QtWidgets.QLabel(caption, parent))
@@ -145,7 +185,12 @@ class DemoWindow(QtWidgets.QMainWindow):
             # fixed ones cut off the "100" of a narrow figure): the axes is
             # placed in a one-cell grid, which the tight layout can adjust.
             fig.ax.set_subplotspec(fig.fig.add_gridspec(1, 1)[0])
-            fig.fig.set_layout_engine("tight", pad=0.4)
+            fig.fig.set_layout_engine(TightWhenChanged(pad=0.4))
+            # The axes has no axis labels: placing them (beside the tick
+            # labels, measured again at every redraw) is skipped.
+            fig.ax.xaxis.set_label_coords(0.5, -0.1)
+            fig.ax.yaxis.set_label_coords(-0.1, 0.5)
+            fig.mpl_connect("resize_event", functools.partial(self._refit, key))
             fig.geom_dropped.connect(functools.partial(self._on_geom_dropped, key))
             fig.csv_dropped.connect(functools.partial(self._on_csv_dropped, key))
             fig.installEventFilter(self)
@@ -174,15 +219,11 @@ class DemoWindow(QtWidgets.QMainWindow):
         delete_key.activated.connect(self.delete_selected)
 
         form = QtWidgets.QFormLayout()
-        self.scale_spin = QtWidgets.QDoubleSpinBox(box)
-        self.scale_spin.setRange(0.1, 5.0)
-        self.scale_spin.setSingleStep(0.1)
+        self.scale_spin = ScaleBox(*SCALES, box)
         self.scale_spin.setValue(1.0)
-        # Typed values apply on Enter or when the box loses focus; the arrows
-        # apply at once.
-        self.scale_spin.setKeyboardTracking(False)
         self.scale_spin.valueChanged.connect(self.rescale_selected)
-        form.addRow("Scale selected", self.scale_spin)
+        self.scale_spin.refused.connect(self._on_scale_refused)
+        form.addRow("Scale selected ({:g}–{:g})".format(*SCALES), self.scale_spin)
         layout.addLayout(form)
 
         self.dark_check = QtWidgets.QCheckBox("Dark style", box)
@@ -191,10 +232,69 @@ class DemoWindow(QtWidgets.QMainWindow):
         return box
 
     # -- element operations -------------------------------------------------
+    # The model is what the window shows.  A change goes to the model and
+    # then to the figure through the widget; when the widget (or matplotlib
+    # under it) fails, the figure is rebuilt from the model and the message
+    # says what failed.  An element is added to the model only once its
+    # figure could show it.
+
+    def _call(self, key, method, *args):
+        """Call figure ``key``'s ``method``; None, or what went wrong (the
+        figure is then rebuilt from the model)."""
+        try:
+            method(*args)
+        except Exception as e:  # noqa: BLE001 - any failure leaves the figure as the model says
+            return self.rebuild(key, problem(e))
+        return None
+
+    def rebuild(self, key, why=None):
+        """Make figure ``key`` show the model again without the widget's own
+        calls: its lines remade from the elements, its selection and resting
+        face colour, drawn; returns ``why``, with any failure of the redraw."""
+        fig, state = self.figures[key], self.model.figures[key]
+        try:
+            for line in list(fig.ax.lines):
+                line.remove()
+            fig.artists = []
+            for index, element in enumerate(state.elements):
+                fig.artists.append(element.plot(fig.ax, color=RESTING_LINE["color"]))
+                style = SELECTED_LINE if self.model.current == (key, index) else RESTING_LINE
+                for line in fig.artists[-1]:
+                    line.set(**style)
+            fig.ax.set_facecolor(fig._axcolor0)
+            fig.draw()
+        except Exception as e:  # noqa: BLE001 - nothing more to try; the message says so
+            return f"{why}; rebuilding the figure failed too ({problem(e)})"
+        return why
+
+    def figure_columns(self, key):
+        """The pixel columns of figure ``key``'s plot area."""
+        return max(1, math.ceil(self.figures[key].ax.bbox.width))
+
+    def _refit(self, key, _event=None):
+        """Draw the figure's elements from display copies of its new width
+        (before the redraw that follows a resize)."""
+        columns = self.figure_columns(key)
+        for lines, element in zip(self.figures[key].artists, self.model.figures[key].elements):
+            if element.fit(columns):
+                for line, x, y in zip(lines, element.drawn[0], element.values_2d()):
+                    line.set_data(x, y)
+
+    def _failed(self, what, key, why, names=()):
+        self.model.notify(f"{what}; the {key} figure failed ({why}) and was redrawn.",
+                          error=True, names=names)
+
     def add_element(self, key, element):
-        self.figures[key].add_element(element)
-        self._show_selection_only_in(key)
-        self.model.add(key, element)
+        """Show ``element`` on figure ``key`` and add it to the model, named
+        apart from the figure's other elements; returns None, or what went
+        wrong (then nothing is added)."""
+        element.name = self.model.unique_name(key, element.name)
+        element.fit(self.figure_columns(key))
+        why = self._call(key, self.figures[key].add_element, element)
+        if why is None:
+            self.model.add(key, element)
+            self._show_selection_only_in(key)
+        return why
 
     def _on_geom_dropped(self, key, name, isgeom):
         try:
@@ -202,58 +302,79 @@ class DemoWindow(QtWidgets.QMainWindow):
         except KeyError:
             self.model.notify(f"'{name}' is not in the label library; nothing added.", error=True)
             return
-        self.add_element(key, element)
-        self.model.notify(f"Added {name} to the {key} figure.")
+        why = self.add_element(key, element)
+        if why is None:
+            self.model.notify(f"Added {element.name} to the {key} figure.", names=(element.name,))
+        else:
+            self.model.notify(f"{name} not added: the {key} figure could not show it ({why}).",
+                              error=True, names=(name,))
 
     def _on_csv_dropped(self, key, path):
         """Queue the file for reading; the figure's drop handler then clears
         the drag tint at once, and the plot follows when the data is ready."""
+        if self._dropping is not None and self._dropping[0] == key:
+            path = self._dropping[1]  # what the widget made of the URL loses bytes that are not UTF-8
         ahead = self.loader.load(key, path)
         self.setCursor(Qt.CursorShape.BusyCursor)
         self._loading_changed()
-        name = os.path.basename(path)
+        name, reading = display_name(path), self._reading()
         if ahead:
-            self.model.notify(f"{name} waits until {self._reading()} is read "
-                              f"({ahead} {'file' if ahead == 1 else 'files'} ahead).")
+            self.model.notify(f"{name} waits until {reading} is read "
+                              f"({ahead} {'file' if ahead == 1 else 'files'} ahead).", names=(name, reading))
         else:
-            self.model.notify(f"Reading {name}…")
+            self.model.notify(f"Reading {name}…", names=(name,))
 
     def _reading(self):
         jobs = self.loader.jobs()
-        return os.path.basename(jobs[0][1]) if jobs else ""
+        return display_name(jobs[0][1]) if jobs else ""
 
     def _then_reading(self):
         return f" Reading {self._reading()}…" if self.loader.busy else ""
 
     def _on_csv_loaded(self, key, path, element):
         self._loading_changed()
-        self.add_element(key, element)
+        name = display_name(path)
+        why = self.add_element(key, element)
+        if why is not None:
+            self._on_csv_failed(key, path, f"{name}: the {key} figure could not show it ({why})")
+            return
         lines = "1 line" if element.nlines == 1 else f"{element.nlines} lines"
         note = f"; {element.x_note()}" if element.x_range else ""
-        self.model.notify(f"Added {os.path.basename(path)} ({lines}) to the {key} figure{note}."
-                          + self._then_reading())
+        as_ = f" as {element.name}" if element.name != os.path.splitext(name)[0] else ""
+        self.model.notify(f"Added {name}{as_} ({lines}) to the {key} figure{note}." + self._then_reading(),
+                          names=(name, self._reading()))
 
     def _on_csv_failed(self, key, path, message):
         self._loading_changed()
-        self.model.notify(f"CSV file not added: {message}" + self._then_reading(), error=True)
+        self.model.notify(f"CSV file not added: {message}" + self._then_reading(), error=True,
+                          names=(display_name(path), self._reading()))
 
     def _loading_changed(self):
-        self.model.set_loading([(key, os.path.basename(path)) for key, path in self.loader.jobs()])
+        self.model.set_loading([(key, display_name(path)) for key, path in self.loader.jobs()])
 
     def select(self, key, index):
         """Highlight element ``index`` of figure ``key`` (as the list does)."""
-        self.figures[key].set_selection(index)
-        self._show_selection_only_in(key)
         self.model.select(key, index)
+        why = self._call(key, self.figures[key].set_selection, index)
+        self._show_selection_only_in(key)
+        if why is not None:
+            name = self.model.element(key, index).name
+            self._failed(f"Selected {name}", key, why, names=(name,))
 
     def _show_selection_only_in(self, key):
         """One element is selected across both figures: the others show none."""
         for other, fig in self.figures.items():
             if other != key and self.highlighted(other):
-                for lines in fig.artists:
-                    for line in lines:
-                        line.set(**RESTING_LINE)
-                fig.draw()
+                why = self._call(other, self._rest_lines, fig)
+                if why is not None:
+                    self._failed("Highlight moved", other, why)
+
+    @staticmethod
+    def _rest_lines(fig):
+        for lines in fig.artists:
+            for line in lines:
+                line.set(**RESTING_LINE)
+        fig.draw()
 
     def delete_selected(self):
         if self.model.current is None:
@@ -262,15 +383,26 @@ class DemoWindow(QtWidgets.QMainWindow):
         key, index = self.model.current
         name = self.model.element(key, index).name
         new = DemoModel.successor(len(self.model.figures[key].elements), index)
-        self.figures[key].remove_element(index, new)
         self.model.remove(key, index)
-        self.model.notify(f"Removed {name} from the {key} figure.")
+        why = self._call(key, self.figures[key].remove_element, index, new)
+        if why is None:
+            self.model.notify(f"Removed {name} from the {key} figure.", names=(name,))
+        else:
+            self._failed(f"Removed {name}", key, why, names=(name,))
 
     def clear_all(self):
-        for fig in self.figures.values():
-            fig.clear()
+        reading, forgotten = self._reading(), self.loader.cancel()
+        self._loading_changed()
         self.model.clear()
-        self.model.notify("Removed all elements.")
+        failures = [(key, why) for key, fig in self.figures.items()
+                    if (why := self._call(key, fig.clear)) is not None]
+        if failures:
+            self._failed("Removed all elements", *failures[0])
+        elif forgotten:
+            more = f" and {forgotten - 1} queued" if forgotten > 1 else ""
+            self.model.notify(f"Removed all elements; {reading}{more} will not be added.", names=(reading,))
+        else:
+            self.model.notify("Removed all elements.")
 
     def rescale_selected(self, scale):
         if self._syncing or self.model.current is None:
@@ -278,8 +410,15 @@ class DemoWindow(QtWidgets.QMainWindow):
         key, index = self.model.current
         element = self.model.element(key, index)
         element.scale = float(scale)
-        self.figures[key].set_artist_value(index, element.values())
-        self.model.notify(f"Scaled {element.name} by {element.scale:g}.")
+        why = self._call(key, self.figures[key].set_artist_value, index, element.values())
+        if why is None:
+            self.model.notify(f"Scaled {element.name} by {element.scale:g}.", names=(element.name,))
+        else:
+            self._failed(f"Scaled {element.name} by {element.scale:g}", key, why, names=(element.name,))
+
+    def _on_scale_refused(self, text):
+        low, high = SCALES
+        self.model.notify(f"Scale {text!r} refused: type a number from {low:g} to {high:g}.", error=True)
 
     def set_dark(self, dark):
         self._apply_look(dark)
@@ -294,12 +433,18 @@ class DemoWindow(QtWidgets.QMainWindow):
         for name, label in self.labels.items():
             label.setStyleSheet(theme.LABEL_STYLES[LIBRARY[name][0], dark])
         background, text = theme.LOOKS[dark]
-        for fig in self.figures.values():
+        for key, fig in self.figures.items():
             fig._axcolor1 = theme.DRAG_TINT[dark]
-            fig.set_bgcolor(background)
-            fig.set_fontcolor(text)
-            fig.draw()
+            why = self._call(key, self._paint_look, fig, background, text)
+            if why is not None:
+                self._failed(f"Dark style {'on' if dark else 'off'}", key, why)
         self._style_message()
+
+    @staticmethod
+    def _paint_look(fig, background, text):
+        fig.set_bgcolor(background)
+        fig.set_fontcolor(text)
+        fig.draw()
 
     def _style_message(self):
         error = self.model.message_is_error
@@ -344,20 +489,59 @@ class DemoWindow(QtWidgets.QMainWindow):
             # text would disturb a value being typed.
             if current is not None and self.scale_spin.value() != self.model.element(*current).scale:
                 self.scale_spin.setValue(self.model.element(*current).scale)
-            self.clear_button.setEnabled(bool(entries))
+            self.clear_button.setEnabled(bool(entries or self.model.loading))
             self.dark_check.setChecked(self.model.dark)
-            self.message_label.setText(self.model.message)
+            self.message_label.set_message(self.model.message, self.model.message_names)
             self._style_message()
         finally:
             self._syncing = False
 
+    _DRAG_EVENTS = {QtCore.QEvent.Type.DragEnter: "enter", QtCore.QEvent.Type.DragLeave: "leave",
+                    QtCore.QEvent.Type.Drop: "drop"}
+
     def eventFilter(self, watched, event):
-        kind = {QtCore.QEvent.Type.DragEnter: "enter", QtCore.QEvent.Type.Drop: "drop"}.get(event.type())
-        if kind is not None:
-            for key, fig in self.figures.items():
-                if fig is watched:
-                    self.model.count_drag(key, kind)
-        return super().eventFilter(watched, event)
+        """Drag events of the figures, handed to the figure's own handler here
+        so that a refusal can be explained and a failure repaired."""
+        kind = self._DRAG_EVENTS.get(event.type())
+        key = next((k for k, fig in self.figures.items() if fig is watched), None)
+        if kind is None or key is None:
+            return super().eventFilter(watched, event)
+        fig = self.figures[key]
+        if kind != "leave":
+            self.model.count_drag(key, kind)
+        if kind == "drop":
+            urls = event.mimeData().urls() if event.mimeData().hasUrls() else []
+            self._dropping = (key, local_path(urls[0])) if urls and urls[0].isLocalFile() else None
+        handler = {"enter": fig.dragEnterEvent, "leave": fig.dragLeaveEvent, "drop": fig.dropEvent}[kind]
+        why = self._call(key, handler, event)
+        self._dropping = None
+        if why is not None:
+            self._failed(f"Drag {kind}", key, why)
+        elif kind == "enter" and not event.isAccepted():
+            self.model.notify(self.refusal(key, event.mimeData()), error=True)
+        return True
+
+    def refusal(self, key, mime):
+        """Why figure ``key`` refuses a drag of ``mime``."""
+        source = mime.parent()
+        if isinstance(source, GeometryLabelDraggable):
+            return (f"The {key} figure takes geometry labels (blue) only; {source.name} is not "
+                    "a geometry: drop it on the workbench.")
+        if not mime.hasUrls():
+            return "The figures take labels from the library and CSV files."
+        urls = mime.urls()
+        if len(urls) > 1:
+            return f"One file at a time: {len(urls)} files were dragged."
+        if not urls[0].isLocalFile():
+            return f"Only files on this computer can be dropped, not {urls[0].toString()}."
+        return f"Only .csv files can be dropped: {urls[0].fileName()} is not one."
+
+    def fit_to_screen(self):
+        """Take the preferred size, or as much of it as the screen leaves room for."""
+        room = self.screen().availableGeometry()
+        frame = self.frameGeometry().size() - self.geometry().size()
+        self.resize(min(PREFERRED_SIZE[0], room.width() - frame.width()),
+                    min(PREFERRED_SIZE[1], room.height() - frame.height()))
 
     def closeEvent(self, event):
         self.loader.shutdown()
@@ -368,6 +552,13 @@ class DemoWindow(QtWidgets.QMainWindow):
         """Indices of the figure's elements whose lines are all orange."""
         return [i for i, lines in enumerate(self.figures[key].artists)
                 if lines and all(same_color(line.get_color(), "orange") for line in lines)]
+
+    @staticmethod
+    def _shown_scale(lines, element):
+        """The scale an element's lines show: the largest drawn value by the largest
+        value of the display copy (None if all are 0)."""
+        peak = float(abs(element.drawn[1]).max())
+        return max(float(abs(line.get_ydata()).max()) for line in lines) / peak if peak else None
 
     def _rect(self, widget):
         top_left = widget.mapToGlobal(QtCore.QPoint(0, 0))
@@ -383,6 +574,10 @@ class DemoWindow(QtWidgets.QMainWindow):
         for key, fig in self.figures.items():
             data["figures"][key]["artists"] = len(fig.artists)
             data["figures"][key]["highlighted"] = self.highlighted(key)
+            data["figures"][key]["shown_scales"] = [
+                self._shown_scale(lines, element)
+                for lines, element in zip(fig.artists, self.model.figures[key].elements)]
+        data["scale_text"] = self.scale_spin.text()
         data["visible"] = self.isVisible()
         data["busy_cursor"] = self.cursor().shape() == Qt.CursorShape.BusyCursor
         frame = self.frameGeometry()
