@@ -23,7 +23,7 @@ fi
 "${inside[@]}" sh -c 'command -v valgrind >/dev/null || { apt-get update -qq &&
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends valgrind </dev/null >/dev/null; }'
 "${inside[@]}" "$venv/bin/python" -m pip install -q --disable-pip-version-check "Cython>=3,<4" setuptools
-commit="$(git log -1 --format=%h -- src CMakeLists.txt pyproject.toml)"
+commit="$(git log -1 --format=%h -- src CMakeLists.txt ':(exclude)src/zentrope')"  # as record.py
 "${inside[@]}" "$venv/bin/python" bench/record.py --commit "$commit" "$@"
 "${inside[@]}" "$venv/bin/python" bench/report.py bench/results/cpython-*.json --chart docs/bench.png \
     --markdown bench/README.md

@@ -22,12 +22,13 @@ from importlib.metadata import PackageNotFoundError, version
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 RESULTS = os.path.join(HERE, "results")
+NATIVE_SOURCES = ("src", "CMakeLists.txt", ":(exclude)src/zentrope")  # git pathspecs; measure.sh has the same
 
 
 def built_from():
-    """The last commit that changed what the module is built from, or None where git cannot tell."""
+    """The last commit that changed the native module's sources, or None where git cannot tell."""
     try:
-        return subprocess.run(["git", "log", "-1", "--format=%h", "--", "src", "CMakeLists.txt", "pyproject.toml"],
+        return subprocess.run(["git", "log", "-1", "--format=%h", "--", *NATIVE_SOURCES],
                               cwd=os.path.dirname(HERE), capture_output=True, text=True,
                               check=True).stdout.strip() or None
     except (OSError, subprocess.CalledProcessError):
