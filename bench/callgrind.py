@@ -27,7 +27,7 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-BUILD = os.path.join(HERE, "_build")
+BUILD = os.path.join(HERE, "_build", sys.implementation.cache_tag)  # a host's and a chroot's builds apart
 HELPER_SOURCE = """\
 #include <valgrind/callgrind.h>
 void cg_start(void) { CALLGRIND_START_INSTRUMENTATION; }
@@ -37,7 +37,7 @@ void cg_dump(const char* label) { CALLGRIND_DUMP_STATS_AT(label); }
 
 
 def helper():
-    """The client-request helper, compiled into bench/_build on first use."""
+    """The client-request helper, compiled into bench/_build/<interpreter> on first use."""
     os.makedirs(BUILD, exist_ok=True)
     path = os.path.join(BUILD, "cgrequests.so")
     if not os.path.exists(path):

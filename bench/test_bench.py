@@ -19,6 +19,7 @@ import callgrind
 import cases
 import harness
 import impls
+import report
 import run
 from standins import FastKit, StandInCanvas
 
@@ -120,3 +121,39 @@ def test_callgrind_counts_are_read_from_the_labelled_dumps(tmp_path):
         (tmp_path / f"cg.1.{n}").write_text(f"desc: Trigger: Client Request: {label}\nsummary: {total}\n")
     (tmp_path / "cg.1").write_text("desc: Trigger: Program termination\nsummary: 99\n")
     assert callgrind.parse(tmp_path) == {0: {"native": 5000, "baseline": 1000}, 1: {"cython": 7}}
+
+
+def tiny_record(python, runs):
+    """A record.py result with the cases ``a`` and ``b: x``; ``runs`` holds (a, b) ns per timing run."""
+    def micro(a, b):
+        return [{"op": "a", "case": "", "ns": a}, {"op": "b", "case": "x", "ns": b}]
+    return {"build": {"python": python, "commit": "abc1234", "Cython": "3", "PySide6-Essentials": "6",
+                      "matplotlib": "3", "numpy": "2", "cpus": 2, "machine": "x86_64"}, "measured": "today",
+            "instructions": {"loops": 10, "counts": {"a": {"native": 100, "python": 150, "cython": 90},
+                                                     "b: x": {"native": 200, "python": 300}}},
+            "timing_runs": [{"loadavg_before": [1.0], "loadavg_after": [2.0], "repeats": 5, "micro": micro(*r)}
+                            for r in runs]}
+
+
+def test_report_tables_and_chart_come_from_the_json(tmp_path):
+    steady = {"native": 10, "python": 20, "cython": 10.2}
+    runs = [(steady, {"native": 100, "python": 130, "cython": 100}),
+            (steady, {"native": 100, "python": 150, "cython": 103})]
+    paths = []
+    for python, name in (("3.12.1", "new"), ("3.10.13", "old")):
+        paths.append(tmp_path / f"{name}.json")
+        paths[-1].write_text(json.dumps(tiny_record(python, runs)))
+    page = tmp_path / "README.md"
+    page.write_text(f"before\n{report.BEGIN}\nstale\n{report.END}\nafter\n")
+    assert report.main([*map(str, paths), "--chart", str(tmp_path / "c.png"), "--markdown", str(page)]) == 0
+    text = page.read_text()
+    assert text.startswith("before\n") and text.endswith("after\n") and "stale" not in text
+    assert text.index("CPython 3.10.13") < text.index("CPython 3.12.1")
+    # ns medians; time ratios as medians of the runs' ratios, "~" where the runs spread by over 5 %
+    assert "| a |  | 10.0 | 20.0 | 10.2 | 2.00 | 1.02 | 100 | 1.50 | 0.90 ⚠ |" in text
+    assert "| b | x | 100 | 140 | 102 | ~1.40 | 1.02 | 200 | 1.50 | – |" in text
+    assert "1 of 4 ratios by more than 5%" in text
+    assert (tmp_path / "c.png").read_bytes().startswith(b"\x89PNG")
+    with pytest.raises(SystemExit):  # no block to replace: the file stays as it was
+        report.update(str(paths[0]), "x")
+    assert json.loads(paths[0].read_text())["measured"] == "today"
