@@ -43,10 +43,12 @@ CLASSES = {"QObject": QtCore.QObject, "QLabel": QtWidgets.QLabel, "label": Label
 # attribute read, without the .name/.obj its generic path adds to an AttributeError the
 # getter raises: for those the twin's answer depends on how warm its code is.
 GETTER_CONTEXT_VARIES = sys.version_info >= (3, 12)
-# From 3.14 the interpreter's own method look-up uses freed memory when an instance-dict key's
-# __eq__ moves the object to another class and the old class is collected (the native module
-# must survive that). There the twin's traps keep the old class alive; the look-up then binds
-# with the class the object has after the key's __eq__, as 3.13's does.
+# From 3.14 the interpreter's method-call look-up binds with the class it read before the
+# instance-dict look-up, and uses freed memory when an instance-dict key's __eq__ moves the
+# object to another class and the old class is collected (the native module must survive that).
+# There the twin's traps keep the old class alive, and the twin's binding is logged with the
+# class the object has when it is bound, as the generic look-up (getattr) binds it on every
+# version and the native module does.
 TWIN_KEEPS_OLD_CLASSES = sys.version_info >= (3, 14)
 # Where a trap goes on a widget. Not on the widget itself: a PySide wrapper whose class is
 # assigned corrupts PySide's own state (plain Python crashes later, at a construction or at exit).
@@ -207,6 +209,8 @@ class Trap:
         return False
 
     def __get__(self, obj, owner=None):
+        if TWIN_KEEPS_OLD_CLASSES and obj is not None and self.world.mod is not native:
+            owner = type(obj)
         self.world.note(f"{describe(obj)}.{self.name} bound", (owner,))
         self.fire("get" if obj is not None else None)
         return type(self.real).__get__(self.real, obj, owner)
