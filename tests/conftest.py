@@ -126,24 +126,28 @@ class FakeEvent(_Logged):
                          accept=on_accept or (lambda: None))
 
 
-def make_mime(source=None, paths=(), urls=()):  # a real QMimeData, parented to source if given
+def make_mime(source=None, paths=()):  # a real QMimeData of local paths (URLs: with ://), parented to source if given
     mime = QtCore.QMimeData()
     if source is not None:
         mime.setParent(source)
-    qurls = [QtCore.QUrl.fromLocalFile(p) for p in paths] + [QtCore.QUrl(u) for u in urls]
-    if qurls:
-        mime.setUrls(qurls)
+    if paths:
+        mime.setUrls([QtCore.QUrl(p) if "://" in p else QtCore.QUrl.fromLocalFile(p) for p in paths])
     return mime
 
 
-def send_drag_enter(widget, mime):
-    Qt = QtCore.Qt
+def drag_event(kind, mime=None):  # a real Qt drag event: "enter", "drop" or "leave"
+    if kind == "leave":
+        return QtGui.QDragLeaveEvent()
+    Qt, cls = QtCore.Qt, QtGui.QDragEnterEvent if kind == "enter" else QtGui.QDropEvent
     rest = (Qt.DropAction.CopyAction, mime, Qt.MouseButton.LeftButton, Qt.KeyboardModifier.NoModifier)
-    try:  # PySide6 6.12 takes a QPointF and deprecates the QPoint form, which 6.5 alone has
-        ev = QtGui.QDragEnterEvent(QtCore.QPointF(10, 10), *rest)
+    try:  # PySide6 6.12 takes a QPointF for a drag-enter event and deprecates the QPoint form, which 6.5 alone has
+        return cls(QtCore.QPointF(10, 10), *rest)
     except TypeError:
-        ev = QtGui.QDragEnterEvent(QtCore.QPoint(10, 10), *rest)
-    QtWidgets.QApplication.sendEvent(widget, ev)
+        return cls(QtCore.QPoint(10, 10), *rest)
+
+
+def send_drag_event(widget, kind, mime=None):  # drag_event(kind, mime) sent through the application; the event
+    QtWidgets.QApplication.sendEvent(widget, ev := drag_event(kind, mime))
     return ev
 
 

@@ -6,9 +6,9 @@ import urllib.parse
 
 import numpy as np
 import pytest
-from PySide6 import QtCore, QtGui, QtWidgets
+from PySide6 import QtCore
 
-from conftest import make_mime, send_drag_enter
+from conftest import make_mime, send_drag_event
 from zentrope.demo.elements import MAX_CSV_BYTES, Y_LIMIT, Element
 from zentrope.demo.session import drag_files, drag_label, send_drag, wait_for_loads
 from zentrope.demo.window import SCALES, DemoWindow
@@ -149,8 +149,8 @@ def consistent(window):
 
 
 def enter_and_leave(window, tmp_path):
-    send_drag_enter(window.figures["geometry"], make_mime(paths=[str(tmp_path / "wall.csv")]))
-    QtWidgets.QApplication.sendEvent(window.figures["geometry"], QtGui.QDragLeaveEvent())
+    send_drag_event(window.figures["geometry"], "enter", make_mime(paths=[str(tmp_path / "wall.csv")]))
+    send_drag_event(window.figures["geometry"], "leave")
 
 
 @pytest.mark.parametrize("method, action, named", [

@@ -225,23 +225,18 @@ def test_an_error_raised_unnormalized_leaves_a_handler_qt_dispatched_normalized(
     # isinstance() with a second argument that is no class sets its TypeError unnormalized
     # (before 3.12); PySide's path for an error leaving an override crashes on one.
     out = run_child(f"""if 1:
-        from PySide6 import QtCore, QtGui, QtWidgets
+        import sys
+        from PySide6 import QtWidgets
+        sys.path.insert(0, {os.path.dirname(__file__)!r})
+        from conftest import drag_event, make_mime
         app = QtWidgets.QApplication([])
         import {MODNAME} as mod
-        w, mime, source, Qt = mod._MPLDragWidget(), QtCore.QMimeData(), QtWidgets.QLabel(), QtCore.Qt
-        mime.setParent(source)
+        w, source = mod._MPLDragWidget(), QtWidgets.QLabel()
+        mime = make_mime(source)
         mod.GeometryLabelDraggable = 5
-        try:  # the point type this PySide6 takes
-            QtGui.QDragEnterEvent(QtCore.QPointF(), Qt.DropAction.CopyAction, mime, Qt.MouseButton.LeftButton,
-                                  Qt.KeyboardModifier.NoModifier)
-            point = QtCore.QPointF
-        except TypeError:
-            point = QtCore.QPoint
         for _ in range(3):
-            ev = QtGui.QDragEnterEvent(point(10, 10), Qt.DropAction.CopyAction, mime,
-                                       Qt.MouseButton.LeftButton, Qt.KeyboardModifier.NoModifier)
             try:
-                w.event(ev)
+                w.event(drag_event("enter", mime))
             except TypeError as exc:
                 print(exc)
         """)

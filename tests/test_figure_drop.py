@@ -3,9 +3,9 @@ import os
 
 import pytest
 from matplotlib.colors import to_rgba
-from PySide6 import QtCore, QtGui, QtWidgets
+from PySide6 import QtCore
 
-from conftest import MODNAME, FakeEvent, make_mime, run_child, send_drag_enter, shows
+from conftest import MODNAME, FakeEvent, make_mime, run_child, send_drag_event, shows
 
 Qt = QtCore.Qt
 
@@ -35,11 +35,9 @@ def figure(mod, make_canvas):
 def test_real_drop_emits_at_most_one_signal_then_rests(figure, label, lab, geom_only, paths,
                                                        emitted):
     fig, got = figure(geom_only)
-    assert send_drag_enter(fig, make_mime(paths=["/d/hover.csv"])).isAccepted()  # Qt drops here
+    assert send_drag_event(fig, "enter", make_mime(paths=["/d/hover.csv"])).isAccepted()  # Qt drops here
     mime = make_mime(lab and label(*lab), paths)  # the event does not keep it alive
-    ev = QtGui.QDropEvent(QtCore.QPointF(40, 40), Qt.DropAction.CopyAction, mime,
-                          Qt.MouseButton.LeftButton, Qt.KeyboardModifier.NoModifier)
-    QtWidgets.QApplication.sendEvent(fig, ev)
+    ev = send_drag_event(fig, "drop", mime)
     # slots run while the highlight is still on
     assert got == ([] if emitted is None else [emitted + (to_rgba(fig._axcolor1),)])
     assert fig.ax.get_facecolor() == to_rgba(fig._axcolor0)
@@ -72,13 +70,12 @@ def test_thousands_of_real_label_drops_to_a_python_slot_leave_the_process_sound(
     # slot. A binding that corrupts the heap on that path (PySide6-Essentials 6.12.0 does on
     # CPython before 3.12, after about a thousand emissions) aborts the child.
     out = run_child(f"""if 1:
-        from PySide6 import QtCore, QtGui, QtWidgets
+        from PySide6 import QtCore, QtWidgets
         from {MODNAME} import GeometryModelFigure
         from zentrope.widgets.library.labels import GeometryLabelDraggable
         import sys
         sys.path.insert(0, {os.path.dirname(__file__)!r})
-        from conftest import send_drag_enter
-        Qt = QtCore.Qt
+        from conftest import send_drag_event
         app = QtWidgets.QApplication([])
         fig = GeometryModelFigure(None, None)
         fig.draw = lambda: None  # the canvas's render is not the path under test
@@ -87,10 +84,8 @@ def test_thousands_of_real_label_drops_to_a_python_slot_leave_the_process_sound(
         label, mime = GeometryLabelDraggable("beam", True), QtCore.QMimeData()
         mime.setParent(label)
         for _ in range(5000):  # Qt delivers a drop only after an accepted drag-enter
-            assert send_drag_enter(fig, mime).isAccepted()
-            QtWidgets.QApplication.sendEvent(fig, QtGui.QDropEvent(
-                QtCore.QPointF(40, 40), Qt.DropAction.CopyAction, mime, Qt.MouseButton.LeftButton,
-                Qt.KeyboardModifier.NoModifier))
+            assert send_drag_event(fig, "enter", mime).isAccepted()
+            send_drag_event(fig, "drop", mime)
         print(len(got), set(got))
         """)
     assert out == "5000 {('beam', True)}\n"
