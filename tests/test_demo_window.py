@@ -129,8 +129,9 @@ def test_typed_scale_applies_on_enter_or_a_click_elsewhere_and_out_of_range_is_r
         assert edit.text() == typed
         qtbot.mousePress(where, QtCore.Qt.MouseButton.LeftButton)
         qtbot.mouseRelease(where, QtCore.Qt.MouseButton.LeftButton)
-        assert (element.scale, edit.text()) == (scale, "4.00")
+        assert (element.scale, edit.text(), window.state()["scale_text"]) == (scale, "4.00", "4.00")
         np.testing.assert_allclose(shown(), 4.0 * element.ys)
+        assert window.state()["figures"]["workbench"]["shown_scales"] == [pytest.approx(4.0)]
     assert window.model.message_is_error and window.model.message == (
         "Scale '10' refused: type a number from 0.1 to 5.")
 
