@@ -5,7 +5,7 @@ import pytest
 from matplotlib.colors import to_rgba
 from PySide6 import QtCore
 
-from conftest import MODNAME, FakeEvent, make_mime, run_child, send_drag_event, shows
+from conftest import MODNAME, make_mime, run_child, send_drag_event, shows
 
 Qt = QtCore.Qt
 
@@ -25,18 +25,19 @@ def figure(mod, make_canvas):
     return make
 
 
-# label source (name, isgeom), geom_only, local paths, expected emission
+# source (a label's name and isgeom, or any other QObject), geom_only, local paths, expected emission
 @pytest.mark.parametrize("lab,geom_only,paths,emitted", [
     (("beam", True), False, [], ("geom", ("beam", True))),
     (("web", False), True, ["/d/a.csv"], ("geom", ("web", False))),  # URLs, geom_only not asked
     (None, False, ["/d/first.csv", "/d/second.csv"], ("csv", ("/d/first.csv",))),
-    (None, False, [], None),
+    ("qobject", False, [], None),
 ], ids=["label", "label-with-urls-geom-only", "two-files", "neither"])
 def test_real_drop_emits_at_most_one_signal_then_rests(figure, label, lab, geom_only, paths,
                                                        emitted):
     fig, got = figure(geom_only)
     assert send_drag_event(fig, "enter", make_mime(paths=["/d/hover.csv"])).isAccepted()  # Qt drops here
-    mime = make_mime(lab and label(*lab), paths)  # the event does not keep it alive
+    source = QtCore.QObject() if lab == "qobject" else lab and label(*lab)
+    mime = make_mime(source, paths)  # the event does not keep it alive
     ev = send_drag_event(fig, "drop", mime)
     # slots run while the highlight is still on
     assert got == ([] if emitted is None else [emitted + (to_rgba(fig._axcolor1),)])
@@ -44,25 +45,6 @@ def test_real_drop_emits_at_most_one_signal_then_rests(figure, label, lab, geom_
     assert shows(fig, fig._axcolor0)
     # the handler neither accepts nor changes the drop action
     assert not ev.isAccepted() and ev.dropAction() == Qt.DropAction.CopyAction
-
-
-@pytest.mark.parametrize("source,urls,emitted", [
-    pytest.param(lambda label: label("truss", True), ["/d/a.csv"], [("geom", ("truss", True))],
-                 id="label-with-urls"),
-    pytest.param(lambda label: None, ["/d/a.csv", "/d/b.txt"], [("csv", ("/d/a.csv",))],
-                 id="files-first-one"),
-    pytest.param(lambda label: QtCore.QObject(), [], [], id="qobject-no-urls"),
-])
-def test_duck_typed_drop_events(figure, label, source, urls, emitted):
-    """Any object with the event's methods will do; the figure emits, then rests and draws
-    once, and never calls the event's methods with arguments."""
-    fig, got = figure()
-    ev, draws = FakeEvent(source(label), urls), []
-    fig.draw = lambda: draws.append(fig.ax.get_facecolor())
-    assert fig.dropEvent(e=ev) is None
-    assert all(a == () and k == {} for _, a, k in ev.log)
-    assert [g[:2] for g in got] == emitted
-    assert draws == [to_rgba(fig._axcolor0)]  # one draw, after the resting colour is set
 
 
 def test_thousands_of_real_label_drops_to_a_python_slot_leave_the_process_sound():
