@@ -17,6 +17,15 @@ from matplotlib.colors import to_rgba  # noqa: E402
 from PySide6 import QtCore, QtGui, QtWidgets  # noqa: E402
 
 MODNAME = "zentrope.widgets.models.gmodel.mpl"
+# The start of a child's code, to be followed by lines indented by four spaces: the tests'
+# helpers importable, an application, the module as m.
+CHILD_APP = f"""if 1:
+    import gc, sys, threading
+    sys.path.insert(0, {os.path.dirname(os.path.abspath(__file__))!r})
+    from PySide6 import QtCore, QtWidgets
+    app = QtWidgets.QApplication([])
+    import {MODNAME} as m
+"""
 
 
 def raises(exc):  # pytest.raises(exc), or nothing expected when exc is None

@@ -18,7 +18,7 @@ import pytest
 from matplotlib.colors import to_rgba
 from PySide6 import QtCore
 
-from conftest import MODNAME, FakeEvent, run_child
+from conftest import CHILD_APP, MODNAME, FakeEvent, run_child
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -169,24 +169,21 @@ def test_plt_rebound_while_the_constructor_reads_tick_labels_is_not_used_afterwa
     # The old plt, which only the module namespace holds, is released while its setp call
     # is being prepared: the call must go to it, on a live object. (The differential fuzzer
     # holds the other sites where a receiver can be released in mid-call.)
-    out = run_child(f"""if 1:
-        from PySide6 import QtWidgets
-        from matplotlib.axes import Axes
-        app = QtWidgets.QApplication(["-platform", "offscreen"])
-        import {MODNAME} as mod
-        calls, real = [], Axes.get_xticklabels
-        class Plt:
-            def __init__(self, tag): self.tag = tag
-            def setp(self, *args, **kwargs): calls.append((self.tag, kwargs.get("color")))
-        def rebinding(self):
-            mod.plt = Plt("new")
-            return real(self)
-        Axes.get_xticklabels = rebinding
-        for k in range(20):
-            mod.plt = Plt("old")
-            mod._MPLDragWidget()
-        print(calls == [("old", None)] * 20)
-        """)
+    out = run_child(CHILD_APP + """
+    from matplotlib.axes import Axes
+    calls, real = [], Axes.get_xticklabels
+    class Plt:
+        def __init__(self, tag): self.tag = tag
+        def setp(self, *args, **kwargs): calls.append((self.tag, kwargs.get("color")))
+    def rebinding(self):
+        m.plt = Plt("new")
+        return real(self)
+    Axes.get_xticklabels = rebinding
+    for k in range(20):
+        m.plt = Plt("old")
+        m._MPLDragWidget()
+    print(calls == [("old", None)] * 20)
+    """)
     assert out == "True\n"
 
 
@@ -215,22 +212,17 @@ def test_misbehaving_callees_give_the_interpreters_system_error(mod, make_canvas
 def test_an_error_raised_unnormalized_leaves_a_handler_qt_dispatched_normalized():
     # isinstance() with a second argument that is no class sets its TypeError unnormalized
     # (before 3.12); PySide's path for an error leaving an override crashes on one.
-    out = run_child(f"""if 1:
-        import sys
-        from PySide6 import QtWidgets
-        sys.path.insert(0, {os.path.dirname(__file__)!r})
-        from conftest import drag_event, make_mime
-        app = QtWidgets.QApplication([])
-        import {MODNAME} as mod
-        w, source = mod._MPLDragWidget(), QtWidgets.QLabel()
-        mime = make_mime(source)
-        mod.GeometryLabelDraggable = 5
-        for _ in range(3):
-            try:
-                w.event(drag_event("enter", mime))
-            except TypeError as exc:
-                print(exc)
-        """)
+    out = run_child(CHILD_APP + """
+    from conftest import drag_event, make_mime
+    w, source = m._MPLDragWidget(), QtWidgets.QLabel()
+    mime = make_mime(source)
+    m.GeometryLabelDraggable = 5
+    for _ in range(3):
+        try:
+            w.event(drag_event("enter", mime))
+        except TypeError as exc:
+            print(exc)
+    """)
     try:
         isinstance(None, 5)
     except TypeError as exc:

@@ -1,11 +1,9 @@
-"""GeometryModelFigure.dropEvent: real Qt drops to connected slots, duck-typed events, failures."""
-import os
-
+"""GeometryModelFigure.dropEvent: real Qt drops to connected slots, thousands of them in a child."""
 import pytest
 from matplotlib.colors import to_rgba
 from PySide6 import QtCore
 
-from conftest import MODNAME, make_mime, run_child, send_drag_event, shows
+from conftest import CHILD_APP, make_mime, run_child, send_drag_event, shows
 
 Qt = QtCore.Qt
 
@@ -51,23 +49,17 @@ def test_thousands_of_real_label_drops_to_a_python_slot_leave_the_process_sound(
     # Each drop goes through Qt to the native handler, which emits geom_dropped to a Python
     # slot. A binding that corrupts the heap on that path (PySide6-Essentials 6.12.0 does on
     # CPython before 3.12, after about a thousand emissions) aborts the child.
-    out = run_child(f"""if 1:
-        from PySide6 import QtCore, QtWidgets
-        from {MODNAME} import GeometryModelFigure
-        from zentrope.widgets.library.labels import GeometryLabelDraggable
-        import sys
-        sys.path.insert(0, {os.path.dirname(__file__)!r})
-        from conftest import send_drag_event
-        app = QtWidgets.QApplication([])
-        fig = GeometryModelFigure(None, None)
-        fig.draw = lambda: None  # the canvas's render is not the path under test
-        got = []
-        fig.geom_dropped.connect(lambda name, isgeom: got.append((name, isgeom)))
-        label, mime = GeometryLabelDraggable("beam", True), QtCore.QMimeData()
-        mime.setParent(label)
-        for _ in range(5000):  # Qt delivers a drop only after an accepted drag-enter
-            assert send_drag_event(fig, "enter", mime).isAccepted()
-            send_drag_event(fig, "drop", mime)
-        print(len(got), set(got))
-        """)
+    out = run_child(CHILD_APP + """
+    from conftest import make_mime, send_drag_event
+    from zentrope.widgets.library.labels import GeometryLabelDraggable
+    fig, got = m.GeometryModelFigure(None, None), []
+    fig.draw = lambda: None  # the canvas's render is not the path under test
+    fig.geom_dropped.connect(lambda name, isgeom: got.append((name, isgeom)))
+    label = GeometryLabelDraggable("beam", True)
+    mime = make_mime(label)
+    for _ in range(5000):  # Qt delivers a drop only after an accepted drag-enter
+        assert send_drag_event(fig, "enter", mime).isAccepted()
+        send_drag_event(fig, "drop", mime)
+    print(len(got), set(got))
+    """)
     assert out == "5000 {('beam', True)}\n"
