@@ -10,6 +10,7 @@ import importlib  # noqa: E402
 import subprocess  # noqa: E402
 import sys  # noqa: E402
 from types import SimpleNamespace  # noqa: E402
+from unittest import mock  # noqa: E402
 
 import numpy as np  # noqa: E402
 import pytest  # noqa: E402
@@ -78,22 +79,11 @@ def canvas(make_canvas):
 
 
 @pytest.fixture
-def renders():  # renders(w) counts the renders of w's figure from now on, in .count
-    figs = []
-
+def renders(monkeypatch):  # renders(w) counts the renders of w's figure from now on, in .call_count
     def start(w):
-        counter, real = SimpleNamespace(count=0), w.fig.draw
-
-        def draw(*args, **kwargs):
-            counter.count += 1
-            return real(*args, **kwargs)
-        w.fig.draw = draw
-        figs.append(w.fig)
+        monkeypatch.setattr(w.fig, "draw", counter := mock.Mock(wraps=w.fig.draw))
         return counter
-
-    yield start
-    for fig in figs:
-        del fig.draw
+    return start
 
 
 def shows(w, colour, where=None, tol=2):
@@ -124,15 +114,15 @@ class _Logged:  # logs each method call as (name, args, kwargs); unknown ones as
 
 class FakeEvent(_Logged):
     # A duck-typed drag event; log holds every call made on it, on its mime data and
-    # its URLs. on_accept runs when the handler calls accept().
+    # its URLs.
 
-    def __init__(self, source=None, urls=(), on_accept=None):
+    def __init__(self, source=None, urls=()):
         self.log = []
         urls = [_Logged(self.log, "url.", toLocalFile=lambda p=p: p) for p in urls]
         self._mime = _Logged(self.log, "mime.", parent=lambda: source,
                              hasUrls=lambda: bool(urls), urls=lambda: list(urls))
         super().__init__(self.log, "event.", mimeData=lambda: self._mime,
-                         accept=on_accept or (lambda: None))
+                         accept=lambda: None)
 
 
 def make_mime(source=None, paths=()):  # a real QMimeData of local paths (URLs: with ://), parented to source if given

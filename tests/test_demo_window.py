@@ -10,7 +10,7 @@ from PySide6 import QtCore
 
 from conftest import make_mime, send_drag_event
 from zentrope.demo.elements import MAX_CSV_BYTES, Y_LIMIT, Element
-from zentrope.demo.session import drag_files, drag_label, send_drag, wait_for_loads
+from zentrope.demo.session import _names as names, drag_files, drag_label, send_drag, wait_for_loads
 from zentrope.demo.window import SCALES, DemoWindow
 
 
@@ -21,10 +21,6 @@ def window(qtbot):
     w.show()
     yield w
     w.loader.shutdown()
-
-
-def names(window, key):
-    return [el.name for el in window.model.figures[key].elements]
 
 
 @pytest.mark.parametrize("content, message", [

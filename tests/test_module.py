@@ -1,4 +1,6 @@
 """Method objects; import effects, guards, failures and the developer block (fresh interpreters)."""
+import copy
+import pickle
 import textwrap
 import types
 
@@ -30,6 +32,9 @@ def test_method_objects(mod, doc):
     assert getattr(cls, name) is f and f.__get__(None, cls) is f
     bound = f.__get__(mod)
     assert type(bound) is types.MethodType and (bound.__func__, bound.__self__) == (f, mod)
+    # copied and pickled as functions are: by reference
+    assert copy.copy(f) is f and copy.deepcopy(f) is f
+    assert all(pickle.loads(pickle.dumps(f, p)) is f for p in range(pickle.HIGHEST_PROTOCOL + 1))
 
 
 PRELUDE = f"""
