@@ -4,7 +4,9 @@ import pickle
 import textwrap
 import types
 
+import numpy as np
 import pytest
+from PySide6 import QtGui
 
 from conftest import MODNAME, run_child
 
@@ -194,20 +196,24 @@ def test_guards_refuse_a_second_module_object_and_a_second_interpreter():
     """)
 
 
-def test_developer_block_runs_when_the_main_program_flag_is_set():
-    run("""
-    import ctypes, importlib.util
-    lib = ctypes.CDLL(importlib.util.find_spec(NAME).origin)
-    ctypes.c_int.in_dll(lib, "zentrope_mpl_main").value = 1
-    import zentrope._dev as dev
-    from zentrope.widgets._basic.mpl import MPLWidget
-    calls = []  # app.exec() runs with the widget shown; the import completes after it
-    dev.ZentropeApplication.exec = lambda self, *a, **k: calls.append(
-        (self is sys.modules[NAME].app, a, k, sys.modules[NAME].widget.isVisible()))
-    m = importlib.import_module(NAME)
-    assert m.__name__ == "__main__" and sys.modules[NAME] is m and calls == [(True, (), {}, True)]
-    assert bound(m) == GLOBALS + ["ZentropeApplication", "MPLWidget", "app", "widget"], bound(m)
-    assert (type(m.app), type(m.widget)) == (dev.ZentropeApplication, MPLWidget)
+def test_launcher_runs_the_developer_block_headless_and_leaves_a_picture_of_the_line(tmp_path):
+    # The launcher raises the module's main-program flag through ctypes; without a display the
+    # picture is the application's screenshot, taken from its event loop (the widget shown),
+    # and the import completes after it.
+    run(f"""
+    import os, zentrope.devblock as launcher
+    for k in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
+        os.environ.pop(k, None)
+    os.chdir({str(tmp_path)!r})
+    assert launcher.main([]) == 0
+    m = sys.modules[NAME]
+    assert m.__name__ == "__main__" and bound(m) == GLOBALS + ["ZentropeApplication", "MPLWidget", "app", "widget"]
+    assert [type(x).__name__ for x in (m.app, m.widget)] == ["ZentropeApplication", "MPLWidget"]
     assert m.widget.parent() is None
     assert [list(ln.get_ydata()) for ln in m.widget.ax.lines] == [[0, 8, 3, 21, 18, 33]]
     """)
+    image = QtGui.QImage(str(tmp_path / "out" / "devblock.png")).convertToFormat(QtGui.QImage.Format.Format_RGBX8888)
+    assert image.width() > 100 and image.height() > 100
+    pixels = np.frombuffer(image.constBits(), np.uint8).reshape(image.height(), image.width(), 4)[..., :3]
+    # matplotlib's first line colour, #1f77b4: the six-point line is drawn
+    assert (np.abs(pixels.astype(int) - (0x1f, 0x77, 0xb4)).sum(axis=2) < 40).sum() > 50
