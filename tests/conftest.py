@@ -49,13 +49,6 @@ def mod():
 
 
 @pytest.fixture
-def fake_is_dark(mod, monkeypatch):  # the global is_dark: logs calls in .args, returns .result
-    fake = SimpleNamespace(args=[], result=False)
-    monkeypatch.setattr(mod, "is_dark", lambda *a, **k: (fake.args.append((a, k)), fake.result)[1])
-    return fake
-
-
-@pytest.fixture
 def make_canvas(mod, qapp):  # builds canvases (or cls) and disposes of them afterwards
     made = []
 

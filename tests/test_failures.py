@@ -8,6 +8,7 @@ import subprocess
 import sys
 import traceback
 from types import SimpleNamespace
+from unittest import mock
 
 import matplotlib.font_manager
 import matplotlib.text
@@ -43,18 +44,18 @@ BAD_CALLS = [  # class, method, bound to an instance?, args, kwargs
 @pytest.mark.parametrize("clsname,name,bound,args,kwargs", BAD_CALLS,
                          ids=[f"{c}.{n}-{i}" for i, (c, n, *_) in enumerate(BAD_CALLS)])
 def test_bad_call_shapes_raise_the_interpreters_error_before_any_work(
-        mod, make_canvas, fake_is_dark, renders, monkeypatch, clsname, name, bound, args, kwargs):
-    cls, w, base_calls = getattr(mod, clsname), make_canvas(), []
-    f, twin = vars(cls)[name], python_twin(vars(cls)[name])
+        mod, make_canvas, renders, monkeypatch, clsname, name, bound, args, kwargs):
+    cls, w, base_init = getattr(mod, clsname), make_canvas(), mock.Mock()
+    f, twin, counter = vars(cls)[name], python_twin(vars(cls)[name]), renders(w)
+    monkeypatch.setattr(mod, "is_dark", is_dark := mock.Mock())  # what any work calls first
     if clsname == "GeometryModelFigure":
-        monkeypatch.setattr(mod._MPLDragWidget, "__init__", lambda *a, **k: base_calls.append(a))
-    counter, fake_is_dark.args = renders(w), []
+        monkeypatch.setattr(mod._MPLDragWidget, "__init__", base_init)
     with pytest.raises(TypeError) as expected:
         (twin.__get__(object()) if bound else twin)(*args, **kwargs)
     with pytest.raises(TypeError) as info:
         (cls if name == "__init__" else f.__get__(w) if bound else f)(*args, **kwargs)
     assert str(info.value) == str(expected.value)
-    assert fake_is_dark.args == base_calls == [] and counter.call_count == 0
+    assert is_dark.call_count == base_init.call_count == counter.call_count == 0
     assert w.fig.patch.get_facecolor() == to_rgba("white")
 
 

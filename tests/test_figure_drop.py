@@ -8,21 +8,6 @@ from conftest import CHILD_APP, make_mime, run_child, send_drag_event, shows
 Qt = QtCore.Qt
 
 
-@pytest.fixture
-def figure(mod, make_canvas):
-    # figure(geom_only): a highlighted figure, and the log of its two signals with the
-    # plot-area colour each slot saw
-    def make(geom_only=False):
-        fig = make_canvas(None, None, geom_only, cls=mod.GeometryModelFigure)
-        fig.ax.set_facecolor(fig._axcolor1)  # as after an accepted drag-enter
-        got, ax = [], fig.ax
-        fig.geom_dropped.connect(lambda *args: got.append(("geom", args, ax.get_facecolor())))
-        fig.csv_dropped.connect(lambda *args: got.append(("csv", args, ax.get_facecolor())))
-        return fig, got
-
-    return make
-
-
 # source (a label's name and isgeom, or any other QObject), geom_only, local paths, expected emission
 @pytest.mark.parametrize("lab,geom_only,paths,emitted", [
     (("beam", True), False, [], ("geom", ("beam", True))),
@@ -30,9 +15,11 @@ def figure(mod, make_canvas):
     (None, False, ["/d/first.csv", "/d/second.csv"], ("csv", ("/d/first.csv",))),
     ("qobject", False, [], None),
 ], ids=["label", "label-with-urls-geom-only", "two-files", "neither"])
-def test_real_drop_emits_at_most_one_signal_then_rests(figure, label, lab, geom_only, paths,
-                                                       emitted):
-    fig, got = figure(geom_only)
+def test_real_drop_emits_at_most_one_signal_then_rests(mod, make_canvas, label, lab, geom_only, paths, emitted):
+    fig, got = make_canvas(None, None, geom_only, cls=mod.GeometryModelFigure), []
+    ax = fig.ax  # each slot logs what it got and the plot-area colour it saw
+    fig.geom_dropped.connect(lambda *args: got.append(("geom", args, ax.get_facecolor())))
+    fig.csv_dropped.connect(lambda *args: got.append(("csv", args, ax.get_facecolor())))
     assert send_drag_event(fig, "enter", make_mime(paths=["/d/hover.csv"])).isAccepted()  # Qt drops here
     source = QtCore.QObject() if lab == "qobject" else lab and label(*lab)
     mime = make_mime(source, paths)  # the event does not keep it alive
