@@ -67,11 +67,6 @@ def make_canvas(mod, qapp):  # builds canvases (or cls) and disposes of them aft
 
 
 @pytest.fixture
-def canvas(make_canvas):
-    return make_canvas()
-
-
-@pytest.fixture
 def renders(monkeypatch):  # renders(w) counts the renders of w's figure from now on, in .call_count
     def start(w):
         monkeypatch.setattr(w.fig, "draw", counter := mock.Mock(wraps=w.fig.draw))
@@ -79,12 +74,11 @@ def renders(monkeypatch):  # renders(w) counts the renders of w's figure from no
     return start
 
 
-def shows(w, colour, where=None, tol=2):
-    """Whether w's last render shows colour at the centre of the axes (or at pixel where)."""
+def shows(w, colour, tol=2):
+    """Whether w's last render shows colour at the centre of the axes."""
     buf = np.asarray(w.buffer_rgba())
-    if where is None:
-        x0, y0, aw, ah = w.ax.get_position().bounds
-        where = int((1 - (y0 + ah / 2)) * buf.shape[0]), int((x0 + aw / 2) * buf.shape[1])
+    x0, y0, aw, ah = w.ax.get_position().bounds
+    where = int((1 - (y0 + ah / 2)) * buf.shape[0]), int((x0 + aw / 2) * buf.shape[1])
     want = [round(v * 255) for v in to_rgba(colour)]
     return all(abs(int(x) - y) <= tol for x, y in zip(buf[where], want))
 

@@ -84,8 +84,6 @@ def test_a_removed_global_raises_name_error_unless_a_builtin_stands_in(
 # (W. and G. for the two classes)
 TRACEBACKS = {
     "W.draw": lambda mod, w, f: setattr(w, "ax", None) or w.draw(),
-    "W.set_bgcolor": lambda mod, w, f: w.set_bgcolor("no colour"),
-    "W.dragEnterEvent": lambda mod, w, f: w.dragEnterEvent(object()),
     "G.__init__>W.__init__": lambda mod, w, f: mod.GeometryModelFigure(1, None),  # 1 is no Qt parent
     "G.__init__": lambda mod, w, f: type("Sub", (mod.GeometryModelFigure,),
                                          {"setMinimumSize": None})(None, None),
