@@ -9,7 +9,6 @@ import contextlib  # noqa: E402
 import importlib  # noqa: E402
 import subprocess  # noqa: E402
 import sys  # noqa: E402
-from types import SimpleNamespace  # noqa: E402
 from unittest import mock  # noqa: E402
 
 import numpy as np  # noqa: E402
