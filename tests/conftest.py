@@ -9,7 +9,7 @@ import contextlib  # noqa: E402
 import importlib  # noqa: E402
 import subprocess  # noqa: E402
 import sys  # noqa: E402
-from types import SimpleNamespace  # noqa: E402
+from unittest import mock  # noqa: E402
 
 import numpy as np  # noqa: E402
 import pytest  # noqa: E402
@@ -17,6 +17,15 @@ from matplotlib.colors import to_rgba  # noqa: E402
 from PySide6 import QtCore, QtGui, QtWidgets  # noqa: E402
 
 MODNAME = "zentrope.widgets.models.gmodel.mpl"
+# The start of a child's code, to be followed by lines indented by four spaces: the tests'
+# helpers importable, an application, the module as m.
+CHILD_APP = f"""if 1:
+    import gc, sys, threading
+    sys.path.insert(0, {os.path.dirname(os.path.abspath(__file__))!r})
+    from PySide6 import QtCore, QtWidgets
+    app = QtWidgets.QApplication([])
+    import {MODNAME} as m
+"""
 
 
 def raises(exc):  # pytest.raises(exc), or nothing expected when exc is None
@@ -39,13 +48,6 @@ def mod():
 
 
 @pytest.fixture
-def fake_is_dark(mod, monkeypatch):  # the global is_dark: logs calls in .args, returns .result
-    fake = SimpleNamespace(args=[], result=False)
-    monkeypatch.setattr(mod, "is_dark", lambda *a, **k: (fake.args.append((a, k)), fake.result)[1])
-    return fake
-
-
-@pytest.fixture
 def make_canvas(mod, qapp):  # builds canvases (or cls) and disposes of them afterwards
     made = []
 
@@ -64,35 +66,18 @@ def make_canvas(mod, qapp):  # builds canvases (or cls) and disposes of them aft
 
 
 @pytest.fixture
-def canvas(make_canvas):
-    return make_canvas()
-
-
-@pytest.fixture
-def renders():  # renders(w) counts the renders of w's figure from now on, in .count
-    figs = []
-
+def renders(monkeypatch):  # renders(w) counts the renders of w's figure from now on, in .call_count
     def start(w):
-        counter, real = SimpleNamespace(count=0), w.fig.draw
-
-        def draw(*args, **kwargs):
-            counter.count += 1
-            return real(*args, **kwargs)
-        w.fig.draw = draw
-        figs.append(w.fig)
+        monkeypatch.setattr(w.fig, "draw", counter := mock.Mock(wraps=w.fig.draw))
         return counter
-
-    yield start
-    for fig in figs:
-        del fig.draw
+    return start
 
 
-def shows(w, colour, where=None, tol=2):
-    """Whether w's last render shows colour at the centre of the axes (or at pixel where)."""
+def shows(w, colour, tol=2):
+    """Whether w's last render shows colour at the centre of the axes."""
     buf = np.asarray(w.buffer_rgba())
-    if where is None:
-        x0, y0, aw, ah = w.ax.get_position().bounds
-        where = int((1 - (y0 + ah / 2)) * buf.shape[0]), int((x0 + aw / 2) * buf.shape[1])
+    x0, y0, aw, ah = w.ax.get_position().bounds
+    where = int((1 - (y0 + ah / 2)) * buf.shape[0]), int((x0 + aw / 2) * buf.shape[1])
     want = [round(v * 255) for v in to_rgba(colour)]
     return all(abs(int(x) - y) <= tol for x, y in zip(buf[where], want))
 
@@ -115,35 +100,39 @@ class _Logged:  # logs each method call as (name, args, kwargs); unknown ones as
 
 class FakeEvent(_Logged):
     # A duck-typed drag event; log holds every call made on it, on its mime data and
-    # its URLs. on_accept runs when the handler calls accept().
+    # its URLs.
 
-    def __init__(self, source=None, urls=(), on_accept=None):
+    def __init__(self, source=None, urls=()):
         self.log = []
         urls = [_Logged(self.log, "url.", toLocalFile=lambda p=p: p) for p in urls]
         self._mime = _Logged(self.log, "mime.", parent=lambda: source,
                              hasUrls=lambda: bool(urls), urls=lambda: list(urls))
         super().__init__(self.log, "event.", mimeData=lambda: self._mime,
-                         accept=on_accept or (lambda: None))
+                         accept=lambda: None)
 
 
-def make_mime(source=None, paths=(), urls=()):  # a real QMimeData, parented to source if given
+def make_mime(source=None, paths=()):  # a real QMimeData of local paths (URLs: with ://), parented to source if given
     mime = QtCore.QMimeData()
     if source is not None:
         mime.setParent(source)
-    qurls = [QtCore.QUrl.fromLocalFile(p) for p in paths] + [QtCore.QUrl(u) for u in urls]
-    if qurls:
-        mime.setUrls(qurls)
+    if paths:
+        mime.setUrls([QtCore.QUrl(p) if "://" in p else QtCore.QUrl.fromLocalFile(p) for p in paths])
     return mime
 
 
-def send_drag_enter(widget, mime):
-    Qt = QtCore.Qt
+def drag_event(kind, mime=None):  # a real Qt drag event: "enter", "drop" or "leave"
+    if kind == "leave":
+        return QtGui.QDragLeaveEvent()
+    Qt, cls = QtCore.Qt, QtGui.QDragEnterEvent if kind == "enter" else QtGui.QDropEvent
     rest = (Qt.DropAction.CopyAction, mime, Qt.MouseButton.LeftButton, Qt.KeyboardModifier.NoModifier)
-    try:  # PySide6 6.12 takes a QPointF and deprecates the QPoint form, which 6.5 alone has
-        ev = QtGui.QDragEnterEvent(QtCore.QPointF(10, 10), *rest)
+    try:  # PySide6 6.12 takes a QPointF for a drag-enter event and deprecates the QPoint form, which 6.5 alone has
+        return cls(QtCore.QPointF(10, 10), *rest)
     except TypeError:
-        ev = QtGui.QDragEnterEvent(QtCore.QPoint(10, 10), *rest)
-    QtWidgets.QApplication.sendEvent(widget, ev)
+        return cls(QtCore.QPoint(10, 10), *rest)
+
+
+def send_drag_event(widget, kind, mime=None):  # drag_event(kind, mime) sent through the application; the event
+    QtWidgets.QApplication.sendEvent(widget, ev := drag_event(kind, mime))
     return ev
 
 

@@ -6,11 +6,11 @@ import urllib.parse
 
 import numpy as np
 import pytest
-from PySide6 import QtCore, QtGui, QtWidgets
+from PySide6 import QtCore
 
-from conftest import make_mime, send_drag_enter
+from conftest import make_mime, send_drag_event
 from zentrope.demo.elements import MAX_CSV_BYTES, Y_LIMIT, Element
-from zentrope.demo.session import drag_files, drag_label, send_drag, wait_for_loads
+from zentrope.demo.session import _names as names, drag_files, drag_label, send_drag, wait_for_loads
 from zentrope.demo.window import SCALES, DemoWindow
 
 
@@ -23,14 +23,9 @@ def window(qtbot):
     w.loader.shutdown()
 
 
-def names(window, key):
-    return [el.name for el in window.model.figures[key].elements]
-
-
 @pytest.mark.parametrize("content, message", [
     (b"", ": the file holds no data"),
     (b"x\n1\n2\n", ": needs an x column"),
-    (b"x,y\n1,2\n3,oops\n", ", line 3: 'oops' is not a number"),
     (b"1,2\n3,nan\n", ", line 2: values must be finite"),
     (b"0,1x\n50,2\n100,3\n", ", line 1: '1x' is not a number"),  # a first line with a number is data
     (b"x,y\n0,1e308\n50,-1e308\n", ", line 2: y values must lie within ±1e+306"),
@@ -129,8 +124,9 @@ def test_typed_scale_applies_on_enter_or_a_click_elsewhere_and_out_of_range_is_r
         assert edit.text() == typed
         qtbot.mousePress(where, QtCore.Qt.MouseButton.LeftButton)
         qtbot.mouseRelease(where, QtCore.Qt.MouseButton.LeftButton)
-        assert (element.scale, edit.text()) == (scale, "4.00")
+        assert (element.scale, edit.text(), window.state()["scale_text"]) == (scale, "4.00", "4.00")
         np.testing.assert_allclose(shown(), 4.0 * element.ys)
+        assert window.state()["figures"]["workbench"]["shown_scales"] == [pytest.approx(4.0)]
     assert window.model.message_is_error and window.model.message == (
         "Scale '10' refused: type a number from 0.1 to 5.")
 
@@ -149,8 +145,8 @@ def consistent(window):
 
 
 def enter_and_leave(window, tmp_path):
-    send_drag_enter(window.figures["geometry"], make_mime(paths=[str(tmp_path / "wall.csv")]))
-    QtWidgets.QApplication.sendEvent(window.figures["geometry"], QtGui.QDragLeaveEvent())
+    send_drag_event(window.figures["geometry"], "enter", make_mime(paths=[str(tmp_path / "wall.csv")]))
+    send_drag_event(window.figures["geometry"], "leave")
 
 
 @pytest.mark.parametrize("method, action, named", [

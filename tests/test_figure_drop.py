@@ -1,45 +1,29 @@
-"""GeometryModelFigure.dropEvent: real Qt drops to connected slots, duck-typed events, failures."""
-import os
-
+"""GeometryModelFigure.dropEvent: real Qt drops to connected slots, thousands of them in a child."""
 import pytest
 from matplotlib.colors import to_rgba
-from PySide6 import QtCore, QtGui, QtWidgets
+from PySide6 import QtCore
 
-from conftest import MODNAME, FakeEvent, make_mime, run_child, send_drag_enter, shows
+from conftest import CHILD_APP, make_mime, run_child, send_drag_event, shows
 
 Qt = QtCore.Qt
 
 
-@pytest.fixture
-def figure(mod, make_canvas):
-    # figure(geom_only): a highlighted figure, and the log of its two signals with the
-    # plot-area colour each slot saw
-    def make(geom_only=False):
-        fig = make_canvas(None, None, geom_only, cls=mod.GeometryModelFigure)
-        fig.ax.set_facecolor(fig._axcolor1)  # as after an accepted drag-enter
-        got, ax = [], fig.ax
-        fig.geom_dropped.connect(lambda *args: got.append(("geom", args, ax.get_facecolor())))
-        fig.csv_dropped.connect(lambda *args: got.append(("csv", args, ax.get_facecolor())))
-        return fig, got
-
-    return make
-
-
-# label source (name, isgeom), geom_only, local paths, expected emission
+# source (a label's name and isgeom, or any other QObject), geom_only, local paths, expected emission
 @pytest.mark.parametrize("lab,geom_only,paths,emitted", [
     (("beam", True), False, [], ("geom", ("beam", True))),
     (("web", False), True, ["/d/a.csv"], ("geom", ("web", False))),  # URLs, geom_only not asked
     (None, False, ["/d/first.csv", "/d/second.csv"], ("csv", ("/d/first.csv",))),
-    (None, False, [], None),
+    ("qobject", False, [], None),
 ], ids=["label", "label-with-urls-geom-only", "two-files", "neither"])
-def test_real_drop_emits_at_most_one_signal_then_rests(figure, label, lab, geom_only, paths,
-                                                       emitted):
-    fig, got = figure(geom_only)
-    assert send_drag_enter(fig, make_mime(paths=["/d/hover.csv"])).isAccepted()  # Qt drops here
-    mime = make_mime(lab and label(*lab), paths)  # the event does not keep it alive
-    ev = QtGui.QDropEvent(QtCore.QPointF(40, 40), Qt.DropAction.CopyAction, mime,
-                          Qt.MouseButton.LeftButton, Qt.KeyboardModifier.NoModifier)
-    QtWidgets.QApplication.sendEvent(fig, ev)
+def test_real_drop_emits_at_most_one_signal_then_rests(mod, make_canvas, label, lab, geom_only, paths, emitted):
+    fig, got = make_canvas(None, None, geom_only, cls=mod.GeometryModelFigure), []
+    ax = fig.ax  # each slot logs what it got and the plot-area colour it saw
+    fig.geom_dropped.connect(lambda *args: got.append(("geom", args, ax.get_facecolor())))
+    fig.csv_dropped.connect(lambda *args: got.append(("csv", args, ax.get_facecolor())))
+    assert send_drag_event(fig, "enter", make_mime(paths=["/d/hover.csv"])).isAccepted()  # Qt drops here
+    source = QtCore.QObject() if lab == "qobject" else lab and label(*lab)
+    mime = make_mime(source, paths)  # the event does not keep it alive
+    ev = send_drag_event(fig, "drop", mime)
     # slots run while the highlight is still on
     assert got == ([] if emitted is None else [emitted + (to_rgba(fig._axcolor1),)])
     assert fig.ax.get_facecolor() == to_rgba(fig._axcolor0)
@@ -48,49 +32,21 @@ def test_real_drop_emits_at_most_one_signal_then_rests(figure, label, lab, geom_
     assert not ev.isAccepted() and ev.dropAction() == Qt.DropAction.CopyAction
 
 
-@pytest.mark.parametrize("source,urls,emitted", [
-    pytest.param(lambda label: label("truss", True), ["/d/a.csv"], [("geom", ("truss", True))],
-                 id="label-with-urls"),
-    pytest.param(lambda label: None, ["/d/a.csv", "/d/b.txt"], [("csv", ("/d/a.csv",))],
-                 id="files-first-one"),
-    pytest.param(lambda label: QtCore.QObject(), [], [], id="qobject-no-urls"),
-])
-def test_duck_typed_drop_events(figure, label, source, urls, emitted):
-    """Any object with the event's methods will do; the figure emits, then rests and draws
-    once, and never calls the event's methods with arguments."""
-    fig, got = figure()
-    ev, draws = FakeEvent(source(label), urls), []
-    fig.draw = lambda: draws.append(fig.ax.get_facecolor())
-    assert fig.dropEvent(e=ev) is None
-    assert all(a == () and k == {} for _, a, k in ev.log)
-    assert [g[:2] for g in got] == emitted
-    assert draws == [to_rgba(fig._axcolor0)]  # one draw, after the resting colour is set
-
-
 def test_thousands_of_real_label_drops_to_a_python_slot_leave_the_process_sound():
     # Each drop goes through Qt to the native handler, which emits geom_dropped to a Python
     # slot. A binding that corrupts the heap on that path (PySide6-Essentials 6.12.0 does on
     # CPython before 3.12, after about a thousand emissions) aborts the child.
-    out = run_child(f"""if 1:
-        from PySide6 import QtCore, QtGui, QtWidgets
-        from {MODNAME} import GeometryModelFigure
-        from zentrope.widgets.library.labels import GeometryLabelDraggable
-        import sys
-        sys.path.insert(0, {os.path.dirname(__file__)!r})
-        from conftest import send_drag_enter
-        Qt = QtCore.Qt
-        app = QtWidgets.QApplication([])
-        fig = GeometryModelFigure(None, None)
-        fig.draw = lambda: None  # the canvas's render is not the path under test
-        got = []
-        fig.geom_dropped.connect(lambda name, isgeom: got.append((name, isgeom)))
-        label, mime = GeometryLabelDraggable("beam", True), QtCore.QMimeData()
-        mime.setParent(label)
-        for _ in range(5000):  # Qt delivers a drop only after an accepted drag-enter
-            assert send_drag_enter(fig, mime).isAccepted()
-            QtWidgets.QApplication.sendEvent(fig, QtGui.QDropEvent(
-                QtCore.QPointF(40, 40), Qt.DropAction.CopyAction, mime, Qt.MouseButton.LeftButton,
-                Qt.KeyboardModifier.NoModifier))
-        print(len(got), set(got))
-        """)
+    out = run_child(CHILD_APP + """
+    from conftest import make_mime, send_drag_event
+    from zentrope.widgets.library.labels import GeometryLabelDraggable
+    fig, got = m.GeometryModelFigure(None, None), []
+    fig.draw = lambda: None  # the canvas's render is not the path under test
+    fig.geom_dropped.connect(lambda name, isgeom: got.append((name, isgeom)))
+    label = GeometryLabelDraggable("beam", True)
+    mime = make_mime(label)
+    for _ in range(5000):  # Qt delivers a drop only after an accepted drag-enter
+        assert send_drag_event(fig, "enter", mime).isAccepted()
+        send_drag_event(fig, "drop", mime)
+    print(len(got), set(got))
+    """)
     assert out == "5000 {('beam', True)}\n"

@@ -4,20 +4,14 @@ behind a removed watch, threads parked inside native calls. Each runs in a fresh
 with the debug allocator, so that a use of freed memory fails at once."""
 import pytest
 
-from conftest import MODNAME, run_child
+from conftest import CHILD_APP, run_child
 
 try:
     import _testcapi
 except ImportError:
     _testcapi = None
 
-PRELUDE = f"""if 1:
-    import gc, sys, threading
-    from PySide6 import QtWidgets
-    app = QtWidgets.QApplication([])
-    import {MODNAME} as m
-    fig = m.GeometryModelFigure(None, None)
-"""
+PRELUDE = CHILD_APP + "    fig = m.GeometryModelFigure(None, None)\n"
 
 # what `plot` is on the class of the element: each reports the class it is bound with
 PLOTS = {

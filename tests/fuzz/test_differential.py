@@ -176,10 +176,6 @@ FIGURE = ("new", "figure", ("lit", None), ("lit", False), (), None)
 LINES = ("call", 0, "add_element", [("elem", ("lines", 2, "list"), None)], ())
 
 
-def rebound(*acts):  # plt read after acts
-    return [FIGURE, LINES, *[("act", a) for a in acts], ("call", 0, "set_selection", [("lit", 0)], ())]
-
-
 @settings(max_examples=EXAMPLES, deadline=None, derandomize=not SOAK, suppress_health_check=list(HealthCheck))
 @given(steps=sequences)
 @example(steps=[("new", "figure", ("lit", None), ("lit", False), ("ax",), None)]  # computed ax: new
@@ -192,12 +188,6 @@ def rebound(*acts):  # plt read after acts
     ("idx", 0, "__index__", ("rebind", "plt", ("plt", None)))], ())])
 @example(steps=[FIGURE, ("act", ("setattr", 0, "artists", ("listed", ("listed", ("obj",))))),  # a list subclass's
                 ("call", 0, "set_artist_value", [("lit", 0), ("arr", (6,), "ramp")], ())])  # item read
-@example(steps=[FIGURE, ("call", 0, "add_element", [("elem", ("lines", 1, "list"), None, (  # the look-up of plot
-    "plot", "eq", ("swap", "delclass", "collect")))], ())])  # moves the element to a new class and frees the old
-@example(steps=rebound(("watch", 0, None, ("plt", ("select", 0, 0), "__str__"))))  # the module reads plt in another
-@example(steps=rebound(("watch", 1, ("select", 0, 0), ("plt", None))))  # watcher (formatting the new value, or
-@example(steps=rebound(("unwatch",), ("rebind", "plt", ("plt", None))))  # failing into the unraisable hook); unwatched
-@example(steps=[FIGURE, ("crowd", 0, 40)])  # one call while 40 threads are inside calls
 def test_native_module_behaves_as_its_python_twin(worker, steps):
     worker.run(steps)
 

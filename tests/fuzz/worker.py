@@ -28,6 +28,9 @@ from PySide6 import QtCore, QtGui, QtWidgets
 import zentrope.widgets.models.gmodel.mpl as native
 from zentrope.widgets.library.labels import GeometryLabelDraggable as Label
 
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
+from conftest import drag_event, make_mime  # noqa: E402
+
 try:  # other dict watchers (from 3.12, in builds with the test modules)
     from _testcapi import add_dict_watcher, clear_dict_watcher, unwatch_dict, watch_dict
 except ImportError:
@@ -37,7 +40,6 @@ REFERENCE = pathlib.Path(__file__).resolve().parents[2] / "bench" / "reference.p
 BENCH_BASE = "from standins import StandInCanvas as FigureCanvas\n"
 REAL_BASE = "from matplotlib.backends.backend_qtagg import FigureCanvasQTAgg as FigureCanvas\n"
 HANDLERS = {"enter": "dragEnterEvent", "leave": "dragLeaveEvent", "drop": "dropEvent"}
-EVENTS = {"enter": QtGui.QDragEnterEvent, "leave": lambda *_: QtGui.QDragLeaveEvent(), "drop": QtGui.QDropEvent}
 CLASSES = {"QObject": QtCore.QObject, "QLabel": QtWidgets.QLabel, "label": Label, "tuple": (QtCore.QObject, Label)}
 # From 3.12 the specialising interpreter calls a property's getter straight from the
 # attribute read, without the .name/.obj its generic path adds to an AttributeError the
@@ -444,17 +446,8 @@ class World:
             for fake in (event, mime, *mime.links):  # the trap on each of them
                 self.trapped(fake, trap)
             return getattr(w, HANDLERS[kind])(event)
-        mime = QtCore.QMimeData()
-        mime.setParent(self.make(source))
-        if urls:
-            mime.setUrls([QtCore.QUrl(u) if "://" in u else QtCore.QUrl.fromLocalFile(u) for u in urls])
-        args = (QtCore.Qt.DropAction.CopyAction, mime, QtCore.Qt.MouseButton.LeftButton,
-                QtCore.Qt.KeyboardModifier.NoModifier)
-        try:  # PySide6 6.12 takes a QPointF for a drag-enter event and deprecates the QPoint 6.5 alone takes
-            ev = EVENTS[kind](QtCore.QPointF(10, 10), *args)
-        except TypeError:
-            ev = EVENTS[kind](QtCore.QPoint(10, 10), *args)
-        self.keep += [mime, ev]
+        mime = make_mime(self.make(source), urls)
+        self.keep += [mime, ev := drag_event(kind, mime)]
         self.dispatching = extra != "direct"
         try:
             if extra == "direct":
