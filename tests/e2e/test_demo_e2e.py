@@ -72,6 +72,11 @@ def xdotool(env, *args):
                           capture_output=True, text=True).stdout
 
 
+def click(env, at):
+    xdotool(env, "mousemove", "--sync", *at)
+    xdotool(env, "click", 1)
+
+
 def drag(env, demo, start, entered):  # press at start, glide onto the geometry figure,
     end = center(demo()["widgets"]["figures"]["geometry"])  # release after its entered-th drag-enter
     xdotool(env, "mousemove", "--sync", *start)
@@ -110,7 +115,7 @@ def demo(display, tmp_path):
         yield state
 
 
-def test_label_drags_onto_the_geom_only_figure(demo, display):
+def test_label_drags_onto_the_geom_only_figure_and_a_typed_scale(demo, display):
     # Not a geometry: it reaches the figure and is refused, saying why.  The
     # drag is over before the next begins, so the element list shows it added nothing.
     drag(display, demo, center(demo()["widgets"]["labels"]["Load curve"]), 1)
@@ -118,6 +123,18 @@ def test_label_drags_onto_the_geom_only_figure(demo, display):
     drag(display, demo, center(demo()["widgets"]["labels"]["Arch"]), 2)
     assert [el["name"] for el in poll(lambda: demo()["figures"]["geometry"]["elements"], "Arch")] == ["Arch"]
     assert demo()["figures"]["geometry"]["drags"] == {"enter": 2, "drop": 1}
+    # A typed scale is taken by a click on the figure (which takes no focus); one out of range is
+    # refused at a click on the label panel.  Either way the box shows what is applied.
+    widgets = demo()["widgets"]
+    for typed, where, shown in (("4", widgets["figures"]["geometry"], "4.00"),
+                                ("10", widgets["labels"]["Wedge"], "4.00")):
+        click(display, center(widgets["controls"]["scale"]))
+        xdotool(display, "key", "ctrl+a")
+        xdotool(display, "type", typed)
+        click(display, center(where))
+        state = poll(lambda: (s := demo())["scale_text"] == shown and s, f"the box to show {shown}")
+        assert state["figures"]["geometry"]["shown_scales"] == [pytest.approx(4.0)]
+    assert state["message"] == "Scale '10' refused: type a number from 0.1 to 5." and state["message_is_error"]
     # the window system knows the window by the program's name
     assert xdotool(display, "search", "--classname", "^zentrope-demo$").split()
 
