@@ -2,6 +2,9 @@
 
 #include <structmember.h>
 
+#include <pthread.h>
+
+#include <cstdlib>
 #include <new>
 #include <string>
 
@@ -13,11 +16,25 @@ namespace {
 // recursion limit.
 constexpr int kFreeDepth = 32;
 
-// Native method calls under way on this thread. (The module is built with
-// TLS descriptors: a read costs about as much as a few instructions more
-// than a plain global, where the general dynamic model calls into the
-// loader.)
-thread_local int native_depth = 0;
+// The count of native method calls under way on this thread: a counter of
+// the thread's own, found through a thread-specific key (about a dozen
+// instructions; a thread_local would take a call into the loader, or a TLS
+// model that dlopen or older C libraries do not serve well), made at the
+// thread's first call and freed when it ends.
+[[gnu::cold, gnu::noinline]] int* new_thread_depth() noexcept {
+    void* counter = std::calloc(1, sizeof(int));
+    if (!counter || pthread_setspecific(state().depth_key, counter) != 0) {
+        std::free(counter);
+        PyErr_NoMemory();
+        return nullptr;
+    }
+    return static_cast<int*>(counter);
+}
+
+inline int* thread_depth() noexcept {
+    void* counter = pthread_getspecific(state().depth_key);
+    return counter ? static_cast<int*>(counter) : new_thread_depth();
+}
 
 inline NativeFunction* as_fn(PyObject* o) { return reinterpret_cast<NativeFunction*>(o); }
 
@@ -137,7 +154,9 @@ inline PyObject* run(NativeFunction* f, PyObject* const* frame_args) noexcept {
     // nesting of ordinary use (a few levels) is counted here alone; past
     // kFreeDepth every call also counts towards the interpreter's limit of
     // its own thread (entered and left by the same call).
-    int& depth = native_depth;
+    int* counter = thread_depth();
+    if (!counter) [[unlikely]] return nullptr;
+    int& depth = *counter;
     const bool counted = ++depth > kFreeDepth;
 #if PY_VERSION_HEX >= 0x030C0000
     // From 3.12 on Py_EnterRecursiveCall counts against the C recursion
@@ -300,7 +319,15 @@ PyObject* str(const std::string& s) {
 }  // namespace
 
 void ready_native_function_type() {
-    state().function_type.make_once([] { return check(PyType_FromSpec(&fn_spec)); });
+    State& s = state();
+    if (!s.depth_key_made) {
+        if (pthread_key_create(&s.depth_key, std::free) != 0) {
+            PyErr_SetString(PyExc_RuntimeError, "no thread-specific key left for the native call count");
+            raise();
+        }
+        s.depth_key_made = true;
+    }
+    s.function_type.make_once([] { return check(PyType_FromSpec(&fn_spec)); });
 }
 
 Ref make_function(const MethodSpec& spec, const char* class_name, PyObject* globals) {

@@ -1,13 +1,16 @@
 // The module's process-wide state, in one place: the interned names it looks
 // up, the constants and keyword-name tuples its calls pass, the built-ins it
 // fetches once, the native method type, the module object and the
-// interpreter it belongs to and the cached global look-ups. Names,
-// constants, built-ins and the type are made once, on the first execution of
-// the module, and kept for the life of the process; a failed execution keeps
-// what it made, and a retry makes only what is missing.
+// interpreter it belongs to, the cached global look-ups and the key of the
+// per-thread native call count. Names, constants, built-ins, the type and
+// the key are made once, on the first execution of the module, and kept for
+// the life of the process; a failed execution keeps what it made, and a
+// retry makes only what is missing.
 #pragma once
 
 #include "py/py.hpp"
+
+#include <pthread.h>
 
 #include <cstdint>
 
@@ -123,6 +126,11 @@ struct State {
     // first interpreter that created one.
     PyObject* module = nullptr;
     int64_t interpreter_id = -1;
+
+    // The key of each thread's count of native method calls under way (see
+    // function/native_function.cpp), made with the method type.
+    pthread_key_t depth_key{};
+    bool depth_key_made = false;
 };
 
 // The state; its members are valid after init_state() has succeeded once.
