@@ -105,11 +105,11 @@ def lookup_table(lookups):
     return "\n".join(lines)
 
 
-def real_table(record):
-    native_ns = {row["key"]: row["ns"]["native"] for row in rows(record)}
+def real_table(real, native_ns):
+    """Real-widget timings beside the module's own share (``native_ns``: native ns by case key)."""
     lines = ["| operation (native, real widget) | median µs | min µs | module's own ns | own share |",
              "|---|---:|---:|---:|---:|"]
-    for r in record["real"]:
+    for r in real:
         parts = [native_ns.get(k) for k in r["micro"]]
         own = sum(parts) if parts and None not in parts else None
         share = f"{100 * own / (r['median_us'] * 1e3):.2g} %" if own is not None else "–"
@@ -138,7 +138,7 @@ def section(record):
     if "real" in record:
         parts += ["Looking up `w.set_selection` on a widget (ns per look-up):", lookup_table(record["lookup_ns"]),
                   "Real widget, real draw (640×480, five elements); the module's own share from the table above:",
-                  real_table(record)]
+                  real_table(record["real"], {row["key"]: row["ns"]["native"] for row in rows(record)})]
     return "\n\n".join(parts)
 
 

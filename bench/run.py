@@ -26,17 +26,7 @@ if not (os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY")):
 import cases  # noqa: E402
 import harness  # noqa: E402
 import impls  # noqa: E402
-
-NAMES = {"native": "native", "python": "Python", "cython": "Cython"}
-
-
-def fmt_ns(ns):
-    return f"{ns:,.0f}" if ns >= 100 else f"{ns:.1f}"
-
-
-def ratio_cell(ratio):
-    return f"{ratio:.2f}" + (" ⚠" if ratio < 1 else "")
-
+from report import NAMES, fmt_ns, lookup_table, ratio_cell, real_table  # noqa: E402
 
 def micro_table(timings, names, instructions=None):
     """Timings per case; with ``instructions`` (callgrind.py's counts by case) also those."""
@@ -56,24 +46,6 @@ def micro_table(timings, names, instructions=None):
             else:
                 cells += ["–"] * (1 + len(others))
         lines.append("| " + " | ".join(cells) + " |")
-    return "\n".join(lines)
-
-
-def lookup_table(rows):
-    lines = ["| class | real widget ns | bare instance ns |", "|---|---:|---:|"]
-    for name, row in rows.items():
-        lines.append(f"| {NAMES[name]} GeometryModelFigure | {row['real']:.0f} | {row['bare']:.0f} |")
-    return "\n".join(lines)
-
-
-def e2e_table(results, micro):
-    lines = ["| operation (native, real widget) | median µs | min µs | module's own ns | own share |",
-             "|---|---:|---:|---:|---:|"]
-    for r in results:
-        own = sum(micro[k] for k in r["micro"]) if r["micro"] and all(k in micro for k in r["micro"]) else None
-        share = f"{100 * own / (r['median_us'] * 1e3):.2g} %" if own is not None else "–"
-        own_s = fmt_ns(own) if own is not None else "–"
-        lines.append(f"| {r['op']} | {r['median_us']:,.0f} | {r['min_us']:,.0f} | {own_s} | {share} |")
     return "\n".join(lines)
 
 
@@ -141,7 +113,7 @@ def main(argv=None):
         native_ns = {t.case.key: t.ns["native"] for t in timings}
         real = e2e.end_to_end(impl_list[names.index("native")])
         print("\n## Real widget, real draw (640×480, five elements)\n")
-        print(e2e_table(real, native_ns))
+        print(real_table(real, native_ns))
         result["lookup_ns"] = lookups
         result["real"] = real
     if args.json:
