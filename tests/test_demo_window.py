@@ -215,6 +215,7 @@ def test_clear_all_forgets_the_files_still_to_be_read(window, qtbot, tmp_path):
     small.write_text("x,y\n1,2\n3,4\n")
     for key in ("geometry", "workbench"):
         assert drag_files([small], window.figures[key])
+    QtCore.QCoreApplication.processEvents()  # the first read starts
     window.clear_all()
     window.loader._executor.submit(lambda: None).result()  # the read under way has ended
     qtbot.wait(50)

@@ -315,25 +315,12 @@ def _checked(header, table):
     return header, table
 
 
-def _parse_file(path, text):
-    """The table through numpy's parser reading the file itself, for files
-    without comments: its fastest way, which also leaves the interpreter
-    lock to other threads at every read.  None as _parse_fast."""
-    layout = _layout(text)
-    if layout is None or "#" in text:
-        return None
-    delimiter, header, start = layout
-    try:
-        table = np.loadtxt(path, dtype=float, delimiter=delimiter, comments=None, ndmin=2,
-                           skiprows=text.count("\n", 0, start), encoding="utf-8-sig")
-    except ValueError:
-        return None
-    return _checked(header, table)
-
-
 def _parse_fast(text):
     """The table through numpy's parser, a piece of whole lines at a time.
 
+    numpy's parser keeps the interpreter lock while it parses: given a whole
+    20 MiB file it would keep the GUI thread waiting for over 100 ms, given a
+    piece it lets it in between pieces, at a few per cent of reading time.
     Returns (header, 2-D array), or None when the text is not a well-formed
     table by parse_csv's rules (then parse_csv says what is wrong).
     """
@@ -360,11 +347,10 @@ def _parse_fast(text):
     return _checked(header, pieces[0] if len(pieces) == 1 else np.concatenate(pieces))
 
 
-def parse_table(text, source="data", path=None):
+def parse_table(text, source="data"):
     """Parse a table of numbers (rules of parse_csv): returns (column names
-    or None, 2-D float array with one row per line).  ``path``, the file
-    the text was read from, lets numpy's parser read it itself."""
-    parsed = (path is not None and _parse_file(path, text)) or _parse_fast(text)
+    or None, 2-D float array with one row per line)."""
+    parsed = _parse_fast(text)
     if parsed is None:
         # Not a clean table: the line-by-line parser finds the line at fault
         # (and reads the few tables numpy's parser refuses, such as '1_000').
@@ -424,7 +410,7 @@ def read_csv(path, max_bytes=MAX_CSV_BYTES, columns=FINE_COLUMNS):
         raise CsvError(f"{source}: not a text file (UTF-8 expected)") from None
     except OSError as e:
         raise CsvError(f"{source}: cannot read the file ({e.strerror or e})") from None
-    header, table = parse_table(text, source, path)
+    header, table = parse_table(text, source)
     x, x_range = fit_x(table[:, 0], source)
     name = os.path.splitext(source)[0]
     element = Element(name, x, table[:, 1:].T, "csv", columns=header, x_range=x_range)

@@ -69,9 +69,18 @@ class CsvLoader(QtCore.QObject):
         self._executor.shutdown(wait=True, cancel_futures=True)
 
     def _start_next(self):
-        self._current = self._queue.popleft()
-        future = self._executor.submit(self._read, self._current[1])
-        future.job = self._current
+        job = self._current = self._queue.popleft()
+        # The read starts when the GUI thread is back in its event loop: the
+        # parser competes with it for the interpreter lock, and the event that
+        # queued the file (a drop and its redraw, or the previous file's plot)
+        # would otherwise take twice as long to show.
+        QtCore.QTimer.singleShot(0, self, lambda: self._submit(job))
+
+    def _submit(self, job):
+        if job is not self._current:  # cancelled or shut down meanwhile
+            return
+        future = self._executor.submit(self._read, job[1])
+        future.job = job
         future.add_done_callback(self._deliver)
 
     def _deliver(self, future):  # on the worker thread
