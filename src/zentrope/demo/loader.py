@@ -25,6 +25,8 @@ class CsvLoader(QtCore.QObject):
     idle = QtCore.Signal()
     # emitted on the worker thread, received on the loader's (GUI) thread
     _done = QtCore.Signal(object)
+    # a job to start once the GUI thread is back in its event loop
+    _start = QtCore.Signal(object)
 
     def __init__(self, parent=None, read=read_csv):
         super().__init__(parent)
@@ -33,6 +35,7 @@ class CsvLoader(QtCore.QObject):
         self._current = None
         self._executor = ThreadPoolExecutor(max_workers=1, thread_name_prefix="csv-reader")
         self._done.connect(self._on_done, QtCore.Qt.ConnectionType.QueuedConnection)
+        self._start.connect(self._submit, QtCore.Qt.ConnectionType.QueuedConnection)
 
     @property
     def busy(self):
@@ -74,7 +77,7 @@ class CsvLoader(QtCore.QObject):
         # parser competes with it for the interpreter lock, and the event that
         # queued the file (a drop and its redraw, or the previous file's plot)
         # would otherwise take twice as long to show.
-        QtCore.QTimer.singleShot(0, self, lambda: self._submit(job))
+        self._start.emit(job)
 
     def _submit(self, job):
         if job is not self._current:  # cancelled or shut down meanwhile
