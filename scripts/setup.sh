@@ -13,7 +13,8 @@
 # environment is .venv for 3.13 and .venv-VERSION for the others.
 # PYTHON=/path/to/python3.X picks the interpreter (and so the version) instead
 # of the search through pyenv and PATH; 3.14 and 3.15, when that search finds
-# none, run this script in the Debian unstable root (scripts/in-root.sh).  --deps=lowest installs the lower bound of every run dependency's
+# none, run this script in the Debian unstable root (scripts/in-root.sh).
+# --deps=lowest installs the lower bound of every run dependency's
 # range (.ci/lowest-deps.txt) into .venv-lowest-VERSION; --deps=newest
 # upgrades the dependencies to the newest releases the ranges allow.
 # SKIP_APT=1 skips the system package check.

@@ -21,8 +21,8 @@
 #   handle_segv=1         a crash is reported with a stack.
 # PySide6 (6.11 on CPython 3.10, 6.12 on 3.15) and Qt run cleanly with the
 # preloaded runtime (no alloc-dealloc-mismatch or link-order reports), so no
-# checks are switched off beyond leaks; should an uninstrumented Qt library ever trip one, the
-# options to add through ASAN_OPTIONS are alloc_dealloc_mismatch=0 and
+# checks are switched off beyond leaks; should an uninstrumented Qt library
+# ever trip one, the options to add through ASAN_OPTIONS are alloc_dealloc_mismatch=0 and
 # verify_asan_link_order=0.
 # UBSan: print_stacktrace=1, halt_on_error=1 (the module is also built with
 # -fno-sanitize-recover=undefined).

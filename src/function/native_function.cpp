@@ -17,8 +17,8 @@ namespace {
 constexpr int kFreeDepth = 32;
 
 // The count of native method calls under way on this thread: a counter of
-// the thread's own, found through a thread-specific key (about a dozen
-// instructions; a thread_local would take a call into the loader, or a TLS
+// the thread's own, found through a thread-specific key (about 25
+// instructions a call; a thread_local would take a call into the loader, or a TLS
 // model that dlopen or older C libraries do not serve well), made at the
 // thread's first call and freed when it ends.
 [[gnu::cold, gnu::noinline]] int* new_thread_depth() noexcept {

@@ -108,8 +108,7 @@ class MessageLabel(QtWidgets.QLabel):
 
     def _fit(self):
         text, metrics = self._message, self.fontMetrics()
-        width = max(self.contentsRect().width(), 1)
-        budget = width
+        budget = max(self.contentsRect().width(), 1)
         while not self._fits(text) and budget >= 4 * metrics.averageCharWidth():
             text = self._message
             for name in self._names:

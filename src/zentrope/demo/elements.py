@@ -309,18 +309,9 @@ def _layout(text):
     return (delimiter, fields, end + 1) if _is_header(fields) else (delimiter, None, start)
 
 
-def _checked(header, table):
-    if (header is not None and len(header) != table.shape[1]) or not _fits(table):
-        return None
-    return header, table
-
-
 def _parse_fast(text):
     """The table through numpy's parser, a piece of whole lines at a time.
 
-    numpy's parser keeps the interpreter lock while it parses: given a whole
-    20 MiB file it would keep the GUI thread waiting for over 100 ms, given a
-    piece it lets it in between pieces, at a few per cent of reading time.
     Returns (header, 2-D array), or None when the text is not a well-formed
     table by parse_csv's rules (then parse_csv says what is wrong).
     """
@@ -344,7 +335,10 @@ def _parse_fast(text):
             return None
     if not pieces or len({p.shape[1] for p in pieces}) != 1:
         return None
-    return _checked(header, pieces[0] if len(pieces) == 1 else np.concatenate(pieces))
+    table = pieces[0] if len(pieces) == 1 else np.concatenate(pieces)
+    if (header is not None and len(header) != table.shape[1]) or not _fits(table):
+        return None
+    return header, table
 
 
 def parse_table(text, source="data"):
